@@ -1,0 +1,5 @@
+#include "AbstractAction.h"
+
+AbstractAction::~AbstractAction() = default;
+
+void AbstractAction::addInformation(std::ostream&) const {}

@@ -1,0 +1,50 @@
+#ifndef TEMBRA_REPORT_H
+#define TEMBRA_REPORT_H
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+
+// The one way this library reports. An error goes to stderr as
+//   ERROR: File: <file>   Function: <function>   Line: <line>    --> <message>
+// and a notice goes to stdout in the same layout without "ERROR: ".
+// Every line ends with std::endl, so it is flushed at once; a report
+// never stops the program. The message is a stream expression:
+//   TEMBRA_ERROR("index (" << index << ") out ouf bounds");
+
+namespace tembra_detail {
+
+// Base name of a path given by __FILE__, so that reports do not depend on
+// where the library was built.
+constexpr const char* baseName(const char* path) {
+    const char* base = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (*p == '/' || *p == '\\') base = p + 1;
+    }
+    return base;
+}
+
+}  // namespace tembra_detail
+
+// The message is formatted before anything is written, so that an errno it
+// quotes is the one the failing call left, not one the output may set.
+#define TEMBRA_REPORT_TO(stream, prefix, message)                                  \
+    do {                                                                           \
+        std::ostringstream tembraReportText_;                                      \
+        tembraReportText_ << message;                                              \
+        (stream) << prefix "File: " << ::tembra_detail::baseName(__FILE__)         \
+                 << "   Function: " << __func__ << "   Line: " << __LINE__         \
+                 << "    --> " << tembraReportText_.str() << std::endl;            \
+    } while (0)
+
+#define TEMBRA_ERROR(message) TEMBRA_REPORT_TO(std::cerr, "ERROR: ", message)
+#define TEMBRA_NOTICE(message) TEMBRA_REPORT_TO(std::cout, "", message)
+
+// errno in the form the file readers and writers report it:
+// "errno = " errno "  -->  " text (two blanks each side) ...
+#define TEMBRA_ERRNO_WIDE "errno = " << errno << "  -->  " << std::strerror(errno)
+// ... and the form of the file envelopes: "errno = " errno " --> " text.
+#define TEMBRA_ERRNO_NARROW "errno = " << errno << " --> " << std::strerror(errno)
+
+#endif

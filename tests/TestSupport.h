@@ -1,0 +1,117 @@
+#ifndef TEMBRA_TESTS_TESTSUPPORT_H
+#define TEMBRA_TESTS_TESTSUPPORT_H
+
+// Helpers shared by the tests: a fresh temporary directory per test, file
+// contents as bytes, and little-endian byte builders with which the tests
+// assemble the files they expect from the layouts, not from the code under
+// test.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+class TempDir {
+public:
+    TempDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tembra-test-XXXXXX";
+        std::vector<char> buffer(pattern.begin(), pattern.end());
+        buffer.push_back('\0');
+        const char* made = mkdtemp(buffer.data());
+        EXPECT_NE(made, nullptr) << "mkdtemp failed";
+        path_ = made != nullptr ? made : "/tmp";
+    }
+    ~TempDir() {
+        const std::string command = "rm -rf '" + path_ + "'";
+        (void)std::system(command.c_str());
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+using Bytes = std::vector<unsigned char>;
+
+inline Bytes readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+inline std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline void writeText(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+}
+
+// Little-endian builders.
+inline void putU32(Bytes& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+inline void putI32(Bytes& b, int32_t v) { putU32(b, static_cast<uint32_t>(v)); }
+inline void putF64(Bytes& b, double d) {
+    uint64_t v;
+    std::memcpy(&v, &d, sizeof v);
+    for (int i = 0; i < 8; ++i) b.push_back(static_cast<unsigned char>(v >> (8 * i)));
+}
+inline void putText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
+
+// An integer variable record: length, name bytes, min, max.
+inline void putIntVar(Bytes& b, const std::string& name, int32_t lo, int32_t hi) {
+    putU32(b, static_cast<uint32_t>(name.size()));
+    putText(b, name);
+    putI32(b, lo);
+    putI32(b, hi);
+}
+// A floating-point variable record.
+inline void putDoubleVar(Bytes& b, const std::string& name, double lo, double hi) {
+    putU32(b, static_cast<uint32_t>(name.size()));
+    putText(b, name);
+    putF64(b, lo);
+    putF64(b, hi);
+}
+
+// Bit-exact comparison of doubles (NaN payloads and signed zeros included).
+inline bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// What the reports look like from the outside: the text after " --> " of
+// every report line in the captured stream.
+inline std::vector<std::string> reportMessages(const std::string& captured) {
+    std::vector<std::string> messages;
+    std::size_t start = 0;
+    while (start < captured.size()) {
+        std::size_t end = captured.find('\n', start);
+        if (end == std::string::npos) end = captured.size();
+        const std::string line = captured.substr(start, end - start);
+        const std::size_t arrow = line.find("    --> ");
+        if (arrow != std::string::npos) messages.push_back(line.substr(arrow + 8));
+        start = end + 1;
+    }
+    return messages;
+}
+
+}  // namespace test_support
+
+#endif
