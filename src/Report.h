@@ -38,7 +38,19 @@ constexpr const char* baseName(const char* path) {
                  << "    --> " << tembraReportText_.str() << std::endl;            \
     } while (0)
 
+// The same, for a helper that reports on behalf of the operation (and
+// line) that called it.
+#define TEMBRA_REPORT_AT(stream, prefix, function, line, message)                  \
+    do {                                                                           \
+        std::ostringstream tembraReportText_;                                      \
+        tembraReportText_ << message;                                              \
+        (stream) << prefix "File: " << ::tembra_detail::baseName(__FILE__)         \
+                 << "   Function: " << (function) << "   Line: " << (line)         \
+                 << "    --> " << tembraReportText_.str() << std::endl;            \
+    } while (0)
+
 #define TEMBRA_ERROR(message) TEMBRA_REPORT_TO(std::cerr, "ERROR: ", message)
+#define TEMBRA_ERROR_AT(function, line, message) TEMBRA_REPORT_AT(std::cerr, "ERROR: ", function, line, message)
 #define TEMBRA_NOTICE(message) TEMBRA_REPORT_TO(std::cout, "", message)
 
 // errno in the form the file readers and writers report it:

@@ -1,0 +1,26 @@
+#ifndef TEMBRA_STATEVALUEFUNCTION_H
+#define TEMBRA_STATEVALUEFUNCTION_H
+
+#include "ValueFunction.h"
+
+// The value function V(s) and its file, the V file: the State block
+// followed by the representation's body. Nothing in the file names the
+// representation, so a V file is read by the class that wrote it.
+class TEMBRA_API StateValueFunction : public ValueFunction {
+public:
+    explicit StateValueFunction(State* aStatePtr);
+    virtual ~StateValueFunction();
+
+    // Whole V file: 0 on success, -1 on failure (reported).
+    virtual const int save(const std::string& fileName) const;
+    virtual const int load(const std::string& fileName);
+
+    // V of the present state (the features of the last setState).
+    virtual const double getStateValue() const = 0;
+
+protected:
+    virtual const int save(FILE* file) const = 0;
+    virtual const int load(FILE* file) = 0;
+};
+
+#endif
