@@ -1,0 +1,257 @@
+#include "ActionLookupTable.h"
+
+#include <cfloat>
+#include <new>
+#include <utility>
+
+#include "Report.h"
+
+#define TEMBRA_NO_WEIGHTS_MESSAGE "weights == 0 --> Maybe forgot to call create?"
+#define TEMBRA_NO_TRACE_ARRAY_MESSAGE                                                \
+    "traceStorage == ARRAY and eTraces == 0"                                           \
+        << " --> Set traceStorage to MAP or call initEligibilityTraces before calling " \
+           "updateWeights!"
+
+ActionLookupTable::ActionLookupTable(State* aStatePtr) : ActionValueFunction(aStatePtr), LookupTable(aStatePtr) {
+    ValueFunction::value = 0.0;
+    initWeightsFunctionPtr = &ValueFunction::getValue;
+}
+
+ActionLookupTable::ActionLookupTable(const std::string& fileName)
+    : ActionValueFunction(nullptr), LookupTable(nullptr) {
+    initWeightsFunctionPtr = &ValueFunction::getValue;
+    ValueFunction::value = 0.0;
+    (void)ActionValueFunction::load(fileName);
+    setStatePtr(ValueFunction::statePtr);
+}
+
+ActionLookupTable::~ActionLookupTable() = default;
+
+void ActionLookupTable::create() {
+    if (ACTIONS < 1) {
+        TEMBRA_ERROR("No actions registered! --> Register actions first!");
+        return;
+    }
+    // A second create() replaces the table: buildTable releases the old
+    // arrays and forgets every index into them.
+    setStatePtr(ValueFunction::statePtr);
+    if (!buildTable(ACTIONS, __func__, __LINE__)) return;
+    initWeights(initWeightsFunctionPtr);
+}
+
+void ActionLookupTable::initWeights(const double (*initFunctionPtr)()) { LookupTable::initWeights(initFunctionPtr); }
+
+void ActionLookupTable::initEligibilityTraces() { LookupTable::initEligibilityTraces(); }
+
+void ActionLookupTable::updateWeights(const double ALPHA, const double DELTA) {
+    LookupTable::updateWeights(ALPHA, DELTA);
+}
+
+void ActionLookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
+    LookupTable::updateEligibilityTraces(GAMMA, LAMBDA);
+}
+
+const double ActionLookupTable::getMinWeight() const { return LookupTable::getMinWeight(); }
+
+const double ActionLookupTable::getAvgWeight(const bool abs) const { return LookupTable::getAvgWeight(abs); }
+
+const double ActionLookupTable::getMaxWeight() const { return LookupTable::getMaxWeight(); }
+
+void ActionLookupTable::setState() { LookupTable::setState(); }
+
+void ActionLookupTable::initEpisodeStateHistory() { LookupTable::initEpisodeStateHistory(); }
+
+void ActionLookupTable::valueEpisode(const double value) { LookupTable::valueEpisode(value); }
+
+void ActionLookupTable::checkWeightLimit() { checkWeightLimit(minWeightLimit, maxWeightLimit); }
+
+const int ActionLookupTable::weightsPerState() const { return ACTIONS; }
+
+const int ActionLookupTable::tableActions() const {
+    if (weights == nullptr) return 0;
+    if (indexOffsetSize > 0 && indexOffset != nullptr) return indexOffset[indexOffsetSize - 1];
+    return ARRAY_SIZE;
+}
+
+const bool ActionLookupTable::checkActionIndex(const int actionIndex, const char* function, const int line) const {
+    if (actionIndex < 0 || actionIndex >= ACTIONS) {
+        TEMBRA_ERROR_AT(function, line, "actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
+        return false;
+    }
+    const int tableWidth = tableActions();
+    if (actionIndex >= tableWidth) {
+        TEMBRA_ERROR_AT(function, line,
+                        "actionIndex[" << actionIndex << "] out of bounds [ 0, " << tableWidth
+                                       << ") --> the table was created for " << tableWidth
+                                       << " actions; register all actions before create()");
+        return false;
+    }
+    return true;
+}
+
+const int ActionLookupTable::save(FILE* file) const {
+    // The Q file states ACTIONS before the body; a body with other blocks
+    // could never be read back.
+    if (weights != nullptr && tableActions() != ACTIONS) {
+        TEMBRA_ERROR("ACTIONS = " << ACTIONS << ", but the table holds " << tableActions()
+                                  << " actions per state --> call create() after registering actions");
+        return -1;
+    }
+    return LookupTable::save(file);
+}
+
+const int ActionLookupTable::load(FILE* file) {
+    setStatePtr(ValueFunction::statePtr);
+    return LookupTable::load(file);
+}
+
+const double ActionLookupTable::getActionValue(const int actionIndex) const {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return DBL_MAX;
+    }
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return 0.0;
+    if (!hasPresentState()) return DBL_MAX;
+    return weights[activeIndex + actionIndex];
+}
+
+void ActionLookupTable::setActionValue(const int actionIndex, const double value) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return;
+    }
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    const int A = tableActions();
+    for (int i = actionIndex; i < ARRAY_SIZE; i += A) weights[i] = value;
+}
+
+void ActionLookupTable::setActiveActionValue(const int actionIndex, const double value) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return;
+    }
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    if (hasPresentState()) weights[activeIndex + actionIndex] = value;
+}
+
+void ActionLookupTable::storeState() {
+    storeActiveIndex(activeActionIndex);
+    storeEpisodeState(activeActionIndex);
+}
+
+void ActionLookupTable::storeActiveIndex(const int actionIndex) {
+    storedActiveIndex = -1;
+    if (activeIndex == -1) return;
+    // An index outside the block would make the next update write past it.
+    if (!hasPresentState() || !checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    storedActiveIndex = activeIndex + actionIndex;
+}
+
+void ActionLookupTable::storeEpisodeState(const int actionIndex) {
+    if (activeIndex == -1) return;
+    if (!hasPresentState() || !checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    episodeIndexHistorySet.insert(activeIndex + actionIndex);
+}
+
+void ActionLookupTable::replacingTraces(const double VALUE) {
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR(TEMBRA_NO_TRACE_ARRAY_MESSAGE);
+                return;
+            }
+            if (activeIndex == -1) return;
+            if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
+            for (int a = 0, A = tableActions(); a < A; ++a) {
+                eTraces[activeIndex + a] = (a == activeActionIndex) ? VALUE : 0.0;
+            }
+            break;
+        case Types::MAP:
+            if (activeIndex == -1) return;
+            if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
+            for (int a = 0, A = tableActions(); a < A; ++a) {
+                const int index = activeIndex + a;
+                if (a == activeActionIndex) {
+                    eTracesMap[index] = VALUE;
+                } else {
+                    eTracesMap.erase(index);
+                }
+            }
+            break;
+        default:
+            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+            break;
+    }
+}
+
+void ActionLookupTable::accumulatingTraces(const double VALUE) {
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR(TEMBRA_NO_TRACE_ARRAY_MESSAGE);
+                return;
+            }
+            if (activeIndex == -1) return;
+            if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
+            eTraces[activeIndex + activeActionIndex] = eTraces[activeIndex + activeActionIndex] + VALUE;
+            break;
+        case Types::MAP: {
+            if (activeIndex == -1) return;
+            if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
+            const std::pair<std::map<int, double>::iterator, bool> entry =
+                eTracesMap.insert(std::make_pair(activeIndex + activeActionIndex, VALUE));
+            if (!entry.second) entry.first->second = entry.first->second + VALUE;
+            break;
+        }
+        default:
+            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+            break;
+    }
+}
+
+void ActionLookupTable::removeAction(const int actionIndex) {
+    if (ACTIONS == 1) {
+        TEMBRA_ERROR("ACTIONS == 1 --> Can not remove last action!");
+        return;
+    }
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return;
+    }
+    if (actionIndex < 0 || actionIndex >= ACTIONS) {
+        TEMBRA_ERROR("actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
+        return;
+    }
+    // The copy below walks blocks of ACTIONS weights; blocks of another
+    // width would be cut in the wrong places.
+    if (tableActions() != ACTIONS) {
+        TEMBRA_ERROR("ACTIONS = " << ACTIONS << ", but the table holds " << tableActions()
+                                  << " actions per state --> call create() after registering actions");
+        return;
+    }
+    const int NEW_ACTIONS = ACTIONS - 1;
+    const int STATES = ARRAY_SIZE / ACTIONS;
+    const int NEW_ARRAY_SIZE = STATES * NEW_ACTIONS;
+    double* newWeights = new (std::nothrow) double[static_cast<std::size_t>(NEW_ARRAY_SIZE)];
+    if (newWeights == nullptr) {
+        TEMBRA_ERROR("cannot allocate " << NEW_ARRAY_SIZE << " weights --> action not removed");
+        return;
+    }
+    // Every block loses the removed action's weight; the actions after it
+    // move down by one place.
+    int newWeightIndex = 0;
+    for (int block = 0; block < ARRAY_SIZE; block += ACTIONS) {
+        for (int a = 0; a < ACTIONS; ++a) {
+            if (a != actionIndex) newWeights[newWeightIndex++] = weights[block + a];
+        }
+    }
+    for (unsigned int v = 0; v < indexOffsetSize; ++v) indexOffset[v] = indexOffset[v] / ACTIONS * NEW_ACTIONS;
+    ARRAY_SIZE = NEW_ARRAY_SIZE;
+    delete[] weights;
+    weights = newWeights;
+    // Both trace stores go, whichever is in use: a trace array of the old
+    // size must not survive a later switch to ARRAY storage.
+    delete[] eTraces;
+    eTraces = nullptr;
+    forgetIndices();
+}

@@ -1,0 +1,427 @@
+#include "LookupTable.h"
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <new>
+
+#include "FileIO.h"
+#include "Report.h"
+#include "Utility.h"
+
+#define TEMBRA_NO_WEIGHTS_MESSAGE "weights == 0 --> Maybe forgot to call create?"
+
+LookupTable::LookupTable(State* aStatePtr)
+    : traceStorage(Types::MAP),
+      ARRAY_SIZE(0),
+      weights(nullptr),
+      eTraces(nullptr),
+      indexOffset(nullptr),
+      activeIndex(-1),
+      storedActiveIndex(-1),
+      statePtr(aStatePtr),
+      indexOffsetSize(0) {}
+
+LookupTable::~LookupTable() { freeMemory(); }
+
+void LookupTable::allocateMemory() {
+    const unsigned int N = statePtr != nullptr ? statePtr->getNumberOfVariables() : 0;
+    indexOffset = new (std::nothrow) int[N];
+    indexOffsetSize = indexOffset != nullptr ? N : 0;
+    if (indexOffset == nullptr) TEMBRA_ERROR("cannot allocate " << N << " strides");
+}
+
+double* LookupTable::allocateMemoryWeights() {
+    // On i386 a table that an int can index may still be more bytes than
+    // the address space has.
+    if (ARRAY_SIZE < 0 || static_cast<unsigned long long>(ARRAY_SIZE) > SIZE_MAX / sizeof(double)) {
+        TEMBRA_ERROR("ARRAY_SIZE = " << ARRAY_SIZE << " --> more weights than this platform can address");
+        return nullptr;
+    }
+    double* array = new (std::nothrow) double[static_cast<std::size_t>(ARRAY_SIZE)];
+    if (array == nullptr) TEMBRA_ERROR("cannot allocate " << ARRAY_SIZE << " weights");
+    return array;
+}
+
+void LookupTable::freeMemory() {
+    delete[] indexOffset;
+    indexOffset = nullptr;
+    indexOffsetSize = 0;
+    delete[] weights;
+    weights = nullptr;
+    delete[] eTraces;
+    eTraces = nullptr;
+}
+
+const int LookupTable::weightsPerState() const { return 1; }
+
+void LookupTable::forgetIndices() {
+    activeIndex = -1;
+    storedActiveIndex = -1;
+    eTracesMap.clear();
+    episodeIndexHistorySet.clear();
+}
+
+const long long LookupTable::geometry(const long long BLOCK, const bool compare, const char* function,
+                                      const int line) const {
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR_AT(function, line, "statePtr == 0");
+        return -1;
+    }
+    if (BLOCK < 1 || BLOCK > INT_MAX) {
+        TEMBRA_ERROR_AT(function, line, "weights per state = " << BLOCK << " --> must lie in [1, " << INT_MAX << "]");
+        return -1;
+    }
+    const unsigned int N = statePtr->getNumberOfVariables();
+    if (N != indexOffsetSize || (N > 0 && indexOffset == nullptr)) {
+        TEMBRA_ERROR_AT(function, line, "the State has " << N << " variables, the table " << indexOffsetSize << " strides");
+        return -1;
+    }
+    // stride never exceeds INT_MAX before a multiplication by a range of
+    // at most 2^32, so the 64-bit product cannot overflow.
+    long long stride = BLOCK;
+    for (unsigned int v = N; v-- > 0;) {
+        if (compare) {
+            if (indexOffset[v] != stride) {
+                TEMBRA_ERROR_AT(function, line,
+                                "indexOffset[" << v << "] = " << indexOffset[v] << ", but the State's bounds give "
+                                               << stride << " --> the body does not belong to this State");
+                return -1;
+            }
+        } else {
+            indexOffset[v] = static_cast<int>(stride);
+        }
+        const long long minV = statePtr->getMinValueInt(v);
+        const long long maxV = statePtr->getMaxValueInt(v);
+        const long long range = maxV - minV + 1;
+        if (range < 1) {
+            TEMBRA_ERROR_AT(function, line,
+                            "variable " << v << " has bounds [" << minV << ", " << maxV << "] --> no table on an empty range");
+            return -1;
+        }
+        stride = stride * range;
+        if (stride > INT_MAX) {
+            TEMBRA_ERROR_AT(function, line,
+                            "the table would hold more than " << INT_MAX << " weights --> not addressable by an int index");
+            return -1;
+        }
+    }
+    return stride;
+}
+
+const bool LookupTable::buildTable(const long long BLOCK, const char* function, const int line) {
+    freeMemory();
+    forgetIndices();
+    ARRAY_SIZE = 0;
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR_AT(function, line, "statePtr == 0");
+        return false;
+    }
+    allocateMemory();
+    if (indexOffset == nullptr) return false;
+    const long long size = geometry(BLOCK, false, function, line);
+    if (size < 0) {
+        freeMemory();
+        return false;
+    }
+    ARRAY_SIZE = static_cast<int>(size);
+    weights = allocateMemoryWeights();
+    if (weights == nullptr) {
+        freeMemory();
+        ARRAY_SIZE = 0;
+        return false;
+    }
+    return true;
+}
+
+void LookupTable::initWeights(const double (*initFunctionPtr)()) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return;
+    }
+    if (initFunctionPtr == nullptr) {
+        TEMBRA_ERROR("initFunctionPtr == 0 --> weights unchanged");
+        return;
+    }
+    for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = initFunctionPtr();
+}
+
+void LookupTable::initEligibilityTraces() {
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (weights == nullptr) {
+                TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+                return;
+            }
+            // Made once, then reused until the table changes.
+            if (eTraces == nullptr) {
+                eTraces = allocateMemoryWeights();
+                if (eTraces == nullptr) return;
+            }
+            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = 0.0;
+            break;
+        case Types::MAP:
+            clearTraceMap();
+            break;
+        default:
+            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+            break;
+    }
+}
+
+void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return;
+    }
+    const double FACTOR = ALPHA * DELTA;
+    bool useStoredIndex = false;
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces != nullptr) {
+                for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = weights[i] + FACTOR * eTraces[i];
+            } else if (storedActiveIndex != -1) {
+                useStoredIndex = true;
+            } else {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0 and storedActiveIndex == -1"
+                             << " --> Set traceStorage to MAP"
+                             << " or call initEligibilityTraces or storeState before calling updateWeights!");
+            }
+            break;
+        case Types::MAP:
+            if (!eTracesMap.empty()) {
+                for (std::map<int, double>::const_iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
+                    // Entries always index this table; a subclass that put
+                    // one elsewhere must not make us write outside it.
+                    if (it->first < 0 || it->first >= ARRAY_SIZE) continue;
+                    weights[it->first] = weights[it->first] + FACTOR * it->second;
+                }
+            } else if (storedActiveIndex != -1) {
+                useStoredIndex = true;
+            } else {
+                TEMBRA_ERROR("traceStorage == MAP and eTracesMap == empty and storedActiveIndex == -1"
+                             << " --> Set traceStorage to ARRAY"
+                             << " or call initEligibilityTraces or storeState before calling updateWeights!");
+            }
+            break;
+        default:
+            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+            break;
+    }
+    if (useStoredIndex) {
+        if (storedActiveIndex < 0 || storedActiveIndex >= ARRAY_SIZE) {
+            TEMBRA_ERROR("index (" << storedActiveIndex << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
+            return;
+        }
+        weights[storedActiveIndex] = weights[storedActiveIndex] + FACTOR;
+    }
+}
+
+void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
+    const double FACTOR = GAMMA * LAMBDA;
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
+                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+                                "updateEligibilityTraces!");
+                return;
+            }
+            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = eTraces[i] * FACTOR;
+            break;
+        case Types::MAP:
+            for (std::map<int, double>::iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
+                it->second = it->second * FACTOR;
+            }
+            break;
+        default:
+            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+            break;
+    }
+}
+
+void LookupTable::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return;
+    }
+    for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = minMax(weights[i], MIN_WEIGHT, MAX_WEIGHT);
+}
+
+const double LookupTable::getMinWeight() const {
+    double min = DBL_MAX;
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return min;
+    }
+    for (int i = 0; i < ARRAY_SIZE; ++i) {
+        if (weights[i] < min) min = weights[i];
+    }
+    return min;
+}
+
+const double LookupTable::getMaxWeight() const {
+    double max = -DBL_MAX;
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return max;
+    }
+    for (int i = 0; i < ARRAY_SIZE; ++i) {
+        if (weights[i] > max) max = weights[i];
+    }
+    return max;
+}
+
+const double LookupTable::getAvgWeight(const bool abs) const {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return 0.0;
+    }
+    double sum = 0.0;
+    for (int i = 0; i < ARRAY_SIZE; ++i) sum = sum + (abs ? std::fabs(weights[i]) : weights[i]);
+    return sum / ARRAY_SIZE;
+}
+
+void LookupTable::setState() { calculateActiveIndex(); }
+
+void LookupTable::calculateActiveIndex() {
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR("statePtr == 0");
+        activeIndex = -1;
+        return;
+    }
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        activeIndex = -1;
+        return;
+    }
+    const unsigned int N = statePtr->getNumberOfVariables();
+    if (N != indexOffsetSize || (N > 0 && indexOffset == nullptr)) {
+        TEMBRA_ERROR("the State has " << N << " variables, the table was built for " << indexOffsetSize
+                                      << " --> no present state");
+        activeIndex = -1;
+        return;
+    }
+    // Each term is a 32-bit stride times a 33-bit difference and fits in
+    // 64 bits; only the sum can leave them, and a sum that does is far out
+    // of any table, so it saturates and stays out of range.
+    int64_t index = 0;
+    for (unsigned int v = 0; v < N; ++v) {
+        const int64_t difference =
+            static_cast<int64_t>(statePtr->getValueInt(v)) - static_cast<int64_t>(statePtr->getMinValueInt(v));
+        const int64_t term = static_cast<int64_t>(indexOffset[v]) * difference;
+        int64_t sum;
+        if (__builtin_add_overflow(index, term, &sum)) {
+            index = term > 0 ? INT64_MAX : INT64_MIN;
+            break;
+        }
+        index = sum;
+    }
+    if (index < 0 || index >= ARRAY_SIZE) {
+        TEMBRA_ERROR("index (" << index << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
+        activeIndex = -1;
+        return;
+    }
+    activeIndex = static_cast<int>(index);
+}
+
+void LookupTable::initEpisodeStateHistory() { episodeIndexHistorySet.clear(); }
+
+void LookupTable::valueEpisode(const double value) {
+    if (episodeIndexHistorySet.empty()) {
+        TEMBRA_ERROR("episodeIndexHistorySet is empty! "
+                     << "Did you forget to set ValueFunction::episodeStateHistory to true?");
+        return;
+    }
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return;
+    }
+    for (std::set<int>::const_iterator it = episodeIndexHistorySet.begin(); it != episodeIndexHistorySet.end(); ++it) {
+        if (*it < 0 || *it >= ARRAY_SIZE) continue;
+        weights[*it] = weights[*it] + value;
+    }
+}
+
+const int LookupTable::save(FILE* file) const {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        return -1;
+    }
+    // The strides are read back with the count of the State block that
+    // precedes the body; a body with another count could not be read.
+    const unsigned int N = statePtr != nullptr ? statePtr->getNumberOfVariables() : 0;
+    if (statePtr == nullptr || N != indexOffsetSize || (N > 0 && indexOffset == nullptr)) {
+        TEMBRA_ERROR("the State has " << N << " variables, the table " << indexOffsetSize
+                                      << " strides --> the body would not match its State block");
+        return -1;
+    }
+    if (!tembra_io::writeInt32(file, static_cast<int32_t>(traceStorage)) ||
+        !tembra_io::writeInt32Array(file, indexOffset, N) || !tembra_io::writeInt32(file, ARRAY_SIZE) ||
+        !tembra_io::writeDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    return 0;
+}
+
+const int LookupTable::load(FILE* file) {
+    // Indices into the table being replaced mean nothing in the new one:
+    // a stale present state or trace entry would address memory beyond it.
+    freeMemory();
+    forgetIndices();
+    ARRAY_SIZE = 0;
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR("statePtr == 0");
+        return -1;
+    }
+    int32_t storage = 0;
+    if (!tembra_io::readInt32(file, storage)) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    traceStorage = static_cast<Types::TRACE_STORAGE>(storage);
+
+    const unsigned int N = statePtr->getNumberOfVariables();
+    if (!tembra_io::fits(file, N, 4)) {
+        TEMBRA_ERROR("the body ends before its " << N << " strides");
+        return -1;
+    }
+    allocateMemory();
+    if (indexOffset == nullptr) return -1;
+    int32_t size = 0;
+    if (!tembra_io::readInt32Array(file, indexOffset, N) || !tembra_io::readInt32(file, size)) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        freeMemory();
+        return -1;
+    }
+
+    // The strides and the size must be exactly those of a table built on
+    // this State: anything else would index past the weights.
+    const long long expected = geometry(weightsPerState(), true, __func__, __LINE__);
+    if (expected < 0) {
+        freeMemory();
+        return -1;
+    }
+    if (size != expected) {
+        TEMBRA_ERROR("ARRAY_SIZE = " << size << ", but the State's bounds give " << expected
+                                     << " --> the body does not belong to this State");
+        freeMemory();
+        return -1;
+    }
+    if (!tembra_io::fits(file, size, 8)) {
+        TEMBRA_ERROR("ARRAY_SIZE = " << size << " --> more weights than the rest of the file holds");
+        freeMemory();
+        return -1;
+    }
+    ARRAY_SIZE = size;
+    weights = allocateMemoryWeights();
+    if (weights == nullptr || !tembra_io::readDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
+        if (weights != nullptr) TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        freeMemory();
+        ARRAY_SIZE = 0;
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,107 @@
+#ifndef TEMBRA_LOOKUPTABLE_H
+#define TEMBRA_LOOKUPTABLE_H
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "Export.h"
+#include "State.h"
+#include "Types.h"
+
+// The tabular representation shared by StateLookupTable and
+// ActionLookupTable: the present state's integer variables select one
+// index of a flat array of weights (row-major, variable 0 most
+// significant, the last variable fastest). It keeps one eligibility trace
+// per weight, densely in an array or sparsely in an ordered map, moves the
+// weights along the traces, remembers the indices visited in an episode,
+// and reads and writes the lookup-table body:
+//   traceStorage int32, indexOffset[N] int32, ARRAY_SIZE int32,
+//   weights[ARRAY_SIZE] float64 (N comes from the State block before it).
+//
+// A concrete table derives first from a value-function base and second
+// from this class; the operations both declare are overridden once in the
+// table, so a call through either base reaches the same body.
+class TEMBRA_API LookupTable {
+public:
+    // An empty table on aStatePtr (not owned): no weights, MAP traces.
+    explicit LookupTable(State* aStatePtr);
+    virtual ~LookupTable();
+
+    LookupTable(const LookupTable&) = delete;
+    LookupTable& operator=(const LookupTable&) = delete;
+
+    // Each weight, in ascending index order, from one call of initFunctionPtr.
+    virtual void initWeights(const double (*initFunctionPtr)());
+    // All traces zero: the trace array (made on first use) or an empty map.
+    virtual void initEligibilityTraces();
+    // Every weight moved by ALPHA * DELTA * its trace; without any trace the
+    // weight stored by storeState is moved by ALPHA * DELTA.
+    virtual void updateWeights(const double ALPHA, const double DELTA);
+    // Every trace multiplied by GAMMA * LAMBDA. Map entries are never pruned.
+    virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
+    // Every weight clamped into [MIN_WEIGHT, MAX_WEIGHT] (a NaN becomes MIN_WEIGHT).
+    virtual void checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT);
+    virtual const double getMinWeight() const;
+    virtual const double getAvgWeight(const bool abs) const;
+    virtual const double getMaxWeight() const;
+    // The present state's index from the present variable values.
+    virtual void setState();
+    virtual void calculateActiveIndex();
+    virtual void initEpisodeStateHistory();
+    // value added once to the weight of every index visited in the episode.
+    virtual void valueEpisode(const double value);
+
+    // Traces held in the other store stay as they are and are ignored.
+    void setTraceStorage(const Types::TRACE_STORAGE storage) { traceStorage = storage; }
+
+protected:
+    // The lookup-table body: 0 on success, -1 on failure (reported). A
+    // failed load leaves no table behind.
+    virtual const int save(FILE* file) const;
+    virtual const int load(FILE* file);
+    // indexOffset for the State's present number of variables.
+    virtual void allocateMemory();
+    // A new array of ARRAY_SIZE doubles, stored nowhere; null (reported)
+    // when it cannot be had.
+    virtual double* allocateMemoryWeights();
+    // Releases the strides, the weights and the trace array.
+    virtual void freeMemory();
+    // Weights per state of a table the body must describe: 1 here, the
+    // number of actions in the action table. Used to check a body on load.
+    virtual const int weightsPerState() const;
+
+    void clearTraceMap() { eTracesMap.clear(); }
+    void setStatePtr(State* aStatePtr) { statePtr = aStatePtr; }
+
+    // Builds the strides and ARRAY_SIZE for BLOCK weights per state from
+    // the State's bounds (ranges taken in 64 bits), allocates the weights
+    // and forgets everything that indexed the previous table. Returns
+    // false, with a report naming function and leaving no table, when a
+    // range is empty or the table would not be addressable by an int.
+    const bool buildTable(const long long BLOCK, const char* function, const int line);
+    // Walks the geometry that the State's bounds give for BLOCK weights per
+    // state, from the last variable up. With compare false it writes the
+    // strides to indexOffset; with compare true it checks indexOffset
+    // against them. Returns the number of weights, or -1 (reported).
+    const long long geometry(const long long BLOCK, const bool compare, const char* function, const int line) const;
+    // No present state, no stored index, no traces, no history: what an
+    // index of a previous table must not survive.
+    void forgetIndices();
+
+    Types::TRACE_STORAGE traceStorage;
+    int ARRAY_SIZE;
+    double* weights;
+    double* eTraces;
+    std::map<int, double> eTracesMap;
+    int* indexOffset;
+    int activeIndex;
+    int storedActiveIndex;
+    std::set<int> episodeIndexHistorySet;
+    State* statePtr;
+    // Number of entries of indexOffset: a State that gained or lost
+    // variables since the strides were made is refused, not overrun.
+    unsigned int indexOffsetSize;
+};
+
+#endif

@@ -1,0 +1,120 @@
+#include "StateLookupTable.h"
+
+#include <cfloat>
+#include <utility>
+
+#include "Report.h"
+
+StateLookupTable::StateLookupTable(State* aStatePtr) : StateValueFunction(aStatePtr), LookupTable(aStatePtr) {
+    initWeightsFunctionPtr = &ValueFunction::getValue;
+    ValueFunction::value = 0.0;
+    if (buildTable(1, __func__, __LINE__)) LookupTable::initWeights(initWeightsFunctionPtr);
+}
+
+StateLookupTable::StateLookupTable(const std::string& fileName) : StateValueFunction(nullptr), LookupTable(nullptr) {
+    initWeightsFunctionPtr = &ValueFunction::getValue;
+    ValueFunction::value = 0.0;
+    (void)StateValueFunction::load(fileName);
+    // Also when the body was never reached: the table then reads the
+    // State the envelope made and reports its missing weights.
+    setStatePtr(ValueFunction::statePtr);
+}
+
+StateLookupTable::~StateLookupTable() = default;
+
+void StateLookupTable::initWeights(const double (*initFunctionPtr)()) { LookupTable::initWeights(initFunctionPtr); }
+
+void StateLookupTable::initEligibilityTraces() { LookupTable::initEligibilityTraces(); }
+
+void StateLookupTable::updateWeights(const double ALPHA, const double DELTA) {
+    LookupTable::updateWeights(ALPHA, DELTA);
+}
+
+void StateLookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
+    LookupTable::updateEligibilityTraces(GAMMA, LAMBDA);
+}
+
+const double StateLookupTable::getMinWeight() const { return LookupTable::getMinWeight(); }
+
+const double StateLookupTable::getAvgWeight(const bool abs) const { return LookupTable::getAvgWeight(abs); }
+
+const double StateLookupTable::getMaxWeight() const { return LookupTable::getMaxWeight(); }
+
+void StateLookupTable::setState() { LookupTable::setState(); }
+
+void StateLookupTable::initEpisodeStateHistory() { LookupTable::initEpisodeStateHistory(); }
+
+void StateLookupTable::valueEpisode(const double value) { LookupTable::valueEpisode(value); }
+
+void StateLookupTable::checkWeightLimit() { checkWeightLimit(minWeightLimit, maxWeightLimit); }
+
+const int StateLookupTable::save(FILE* file) const { return LookupTable::save(file); }
+
+const int StateLookupTable::load(FILE* file) {
+    setStatePtr(ValueFunction::statePtr);
+    return LookupTable::load(file);
+}
+
+const double StateLookupTable::getStateValue() const {
+    if (weights == nullptr) {
+        TEMBRA_ERROR("weights == 0 --> Maybe forgot to call create?");
+        return DBL_MAX;
+    }
+    if (activeIndex < 0 || activeIndex >= ARRAY_SIZE) return 0.0;
+    return weights[activeIndex];
+}
+
+void StateLookupTable::storeState() {
+    storeActiveIndex();
+    storeEpisodeState();
+}
+
+void StateLookupTable::storeActiveIndex() { storedActiveIndex = activeIndex; }
+
+void StateLookupTable::storeEpisodeState() {
+    if (activeIndex != -1) episodeIndexHistorySet.insert(activeIndex);
+}
+
+void StateLookupTable::replacingTraces(const double VALUE) {
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
+                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+                                "updateWeights!");
+                return;
+            }
+            if (activeIndex != -1) eTraces[activeIndex] = VALUE;
+            break;
+        case Types::MAP:
+            if (activeIndex != -1) eTracesMap[activeIndex] = VALUE;
+            break;
+        default:
+            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+            break;
+    }
+}
+
+void StateLookupTable::accumulatingTraces(const double VALUE) {
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
+                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+                                "updateWeights!");
+                return;
+            }
+            if (activeIndex != -1) eTraces[activeIndex] = eTraces[activeIndex] + VALUE;
+            break;
+        case Types::MAP:
+            if (activeIndex != -1) {
+                const std::pair<std::map<int, double>::iterator, bool> entry =
+                    eTracesMap.insert(std::make_pair(activeIndex, VALUE));
+                if (!entry.second) entry.first->second = entry.first->second + VALUE;
+            }
+            break;
+        default:
+            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+            break;
+    }
+}
