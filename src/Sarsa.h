@@ -1,0 +1,28 @@
+#ifndef TEMBRA_SARSA_H
+#define TEMBRA_SARSA_H
+
+#include <string>
+
+#include "ActionValueFunction.h"
+#include "Tembra.h"
+
+// Sarsa(lambda): learns action values on-policy; the action the update
+// bootstraps from is the one taken next. The learner owns avfPtr.
+class TEMBRA_API Sarsa : public Tembra {
+public:
+    explicit Sarsa(const std::string& fileName);
+    virtual ~Sarsa();
+
+protected:
+    virtual void initEpisode();
+    virtual void step();
+    virtual const bool checkValueFunction() const;
+
+    // Chooses the active action by ACTION_SELECTION and sets value to its
+    // estimate; an unknown rule is reported and changes nothing.
+    void selectAction();
+
+    ActionValueFunction* avfPtr;
+};
+
+#endif

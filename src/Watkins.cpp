@@ -1,0 +1,79 @@
+#include "Watkins.h"
+
+#include "Report.h"
+
+Watkins::Watkins(const std::string& fileName) : Tembra(fileName), avfPtr(nullptr) {}
+
+Watkins::~Watkins() {
+    delete avfPtr;
+    avfPtr = nullptr;
+}
+
+const bool Watkins::checkValueFunction() const { return avfPtr != nullptr; }
+
+void Watkins::initEpisode() {
+    episodes = episodes + 1;
+    steps = 0;
+    if (TRACES != NONE) avfPtr->initEligibilityTraces();
+    if (avfPtr->getEpisodeStateHistory()) avfPtr->initEpisodeStateHistory();
+    setInitialState();
+    avfPtr->setState();
+    // Every episode starts greedy; exploration happens at the start of a step.
+    value = avfPtr->setGreedyActionIndex();
+}
+
+void Watkins::step() {
+    steps = steps + 1;
+    // Exploration replaces the greedy action chosen at the end of the last
+    // step. Leaving the greedy policy cuts the traces, since what follows no
+    // longer says anything about the greedy policy's earlier choices.
+    switch (ACTION_SELECTION) {
+        case GREEDY:
+            if (TRACES != NONE) avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
+            break;
+        case EPSILON_GREEDY:
+            if (randomAction()) {
+                value = avfPtr->setRandomActionIndex();
+                // Cut even when the draw repeats the greedy action.
+                if (TRACES != NONE) avfPtr->initEligibilityTraces();
+            } else if (TRACES != NONE) {
+                avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
+            }
+            break;
+        case SOFTMAX: {
+            const int greedyIndex = avfPtr->getActiveActionIndex();
+            value = avfPtr->setSoftMaxActionIndex(TEMPERATURE);
+            if (TRACES != NONE) {
+                if (avfPtr->getActiveActionIndex() == greedyIndex) {
+                    avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
+                } else {
+                    avfPtr->initEligibilityTraces();
+                }
+            }
+            break;
+        }
+        default:
+            TEMBRA_ERROR("Unknown ACTION_SELECTION " << static_cast<int>(ACTION_SELECTION));
+            break;
+    }
+    if (TRACES == NONE) {
+        avfPtr->storeState();
+    } else if (TRACES == REPLACING) {
+        avfPtr->replacingTraces(TRACE_VALUE);
+    } else if (TRACES == ACCUMULATING) {
+        avfPtr->accumulatingTraces(TRACE_VALUE);
+    } else {
+        TEMBRA_ERROR("Unknown Tracetype!");
+    }
+    takeAction();
+    continueEpisode = observeState();
+    avfPtr->setState();
+    const double reward = calculateReward();
+    double delta = reward - value;
+    if (continueEpisode) {
+        value = avfPtr->setGreedyActionIndex();
+        delta = delta + value * GAMMA;
+    }
+    avfPtr->updateWeights(ALPHA, delta);
+    if (continueEpisode) value = avfPtr->getActionValue(avfPtr->getActiveActionIndex());
+}

@@ -1,0 +1,25 @@
+#ifndef TEMBRA_WATKINS_H
+#define TEMBRA_WATKINS_H
+
+#include <string>
+
+#include "ActionValueFunction.h"
+#include "Tembra.h"
+
+// Watkins' Q(lambda): learns action values off-policy. The update always
+// bootstraps from the greedy action; an exploratory action, chosen at the
+// start of the next step, cuts the traces. The learner owns avfPtr.
+class TEMBRA_API Watkins : public Tembra {
+public:
+    explicit Watkins(const std::string& fileName);
+    virtual ~Watkins();
+
+protected:
+    virtual void initEpisode();
+    virtual void step();
+    virtual const bool checkValueFunction() const;
+
+    ActionValueFunction* avfPtr;
+};
+
+#endif
