@@ -97,4 +97,4 @@ install: build
 	cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix $(PREFIX),)
 
 clean:
-	rm -rf $(BUILD_DIR) $(I386_BUILD_DIR) $(SANITIZE_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR)
+	rm -rf $(BUILD_DIR) $(I386_BUILD_DIR) $(SANITIZE_BUILD_DIR) $(BENCH_BUILD_DIR) $(FUZZ_BUILD_DIR) build-ci-logs
