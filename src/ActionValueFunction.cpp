@@ -33,8 +33,15 @@ void ActionValueFunction::registerAction(const AbstractAction* action) {
     ACTIONS++;
 }
 
+const bool ActionValueFunction::validIndex(const int actionIndex) const {
+    // ACTIONS is what callers see; the registry size guards against a
+    // subclass that changed ACTIONS by hand.
+    return actionIndex >= 0 && actionIndex < ACTIONS &&
+           static_cast<std::size_t>(actionIndex) < registeredActions.size();
+}
+
 void ActionValueFunction::unregisterAction(int actionIndex) {
-    if (actionIndex < 0 || actionIndex >= ACTIONS) {
+    if (!validIndex(actionIndex)) {
         TEMBRA_ERROR("actionIndex " << actionIndex << " out of bounds [0, " << ACTIONS << ")");
         return;
     }
@@ -53,7 +60,7 @@ void ActionValueFunction::unregisterAction(const AbstractAction* action) {
 }
 
 void ActionValueFunction::setAction(int actionIndex, const AbstractAction* action) {
-    if (actionIndex < 0 || actionIndex >= ACTIONS) {
+    if (!validIndex(actionIndex)) {
         TEMBRA_ERROR("actionIndex " << actionIndex << " out of bounds [0, " << ACTIONS << ")");
         return;
     }

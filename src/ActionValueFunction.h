@@ -66,6 +66,8 @@ protected:
 
     // Destroys every registered action and empties the registry.
     void destroyActions();
+    // True for an index of a registered action.
+    const bool validIndex(const int actionIndex) const;
     // Reports and returns false when no action is registered.
     const bool checkActions(const char* function, const int line) const;
 

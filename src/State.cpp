@@ -67,7 +67,9 @@ const int State::save(FILE* file) const {
 }
 
 const int State::load(FILE* file) {
+    // Whatever happens below, a State whose load fails is empty and of no kind.
     clear();
+    varType = UNDEF;
     uint32_t varsSize = 0;
     int32_t readType = 0;
     if (!tembra_io::readUInt32(file, varsSize)) {
@@ -81,8 +83,11 @@ const int State::load(FILE* file) {
     varType = static_cast<TYPE>(readType);
     if (varType != INT && varType != DOUBLE) {
         TEMBRA_ERROR("Undef VarType: " << readType);
-        // An empty State is a valid block; variables of no known kind are not.
-        return varsSize == 0 ? 0 : -1;
+        // An empty State is a valid block; variables of no known kind are
+        // not, and their records cannot even be skipped.
+        if (varsSize == 0) return 0;
+        varType = UNDEF;
+        return -1;
     }
     // Every record holds at least its length and two bounds: a count the
     // rest of the file cannot hold is damage, not a reason to allocate.

@@ -94,9 +94,10 @@ public:
 
     // Writes the State block: 0 on success, otherwise nonzero.
     const int save(FILE* file) const;
-    // Replaces the variables by those of a State block: 0 on success, -1
-    // on a short read, an implausible count or a damaged record (the State
-    // is then left empty).
+    // Replaces the variables by those of a State block: 0 on success (an
+    // empty block of unknown kind is reported and accepted), -1 on a short
+    // read, an implausible count, variables of unknown kind or a damaged
+    // record (the State is then left empty and UNDEF).
     const int load(FILE* file);
 
 protected:

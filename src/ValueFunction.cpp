@@ -19,6 +19,8 @@ ValueFunction::~ValueFunction() {
     statePtr = nullptr;
 }
 
+const double ValueFunction::getValue() { return value; }
+
 const double ValueFunction::getRandomValue() {
     const int r = std::rand();
     return minValue + (r * (1.0 / 2147483648.0)) * (maxValue - minValue);

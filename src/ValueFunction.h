@@ -62,8 +62,10 @@ protected:
     virtual const int save(FILE* file) const = 0;
     virtual const int load(FILE* file) = 0;
 
-    // The constant initial weight (0.0 unless setValue changed it).
-    static const double getValue() { return value; }
+    // The constant initial weight (0.0 unless setValue changed it). Out of
+    // line, so that the library and a using program see one address for
+    // it (inline functions are hidden per module).
+    static const double getValue();
     // A uniform draw in [minValue, maxValue): one rand() call.
     static const double getRandomValue();
 

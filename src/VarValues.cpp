@@ -1,5 +1,6 @@
 #include "VarValues.h"
 
+#include <cerrno>
 #include <vector>
 
 #include "FileIO.h"
@@ -19,9 +20,12 @@ const int VarValues::loadName(FILE* file) {
     if (!tembra_io::readUInt32(file, stringSize)) return -1;
     // A damaged length must not become a huge allocation: the name has to
     // fit in what is left of the file.
+    // The read could only come up short: say why, and leave errno as a
+    // short read at end of file leaves it, for the caller's errno report.
     if (!tembra_io::fits(file, stringSize, 1)) {
         TEMBRA_ERROR("stringSize = " << stringSize << " --> larger than the rest of the file");
-        return -2;
+        errno = 0;
+        return -1;
     }
     std::vector<char> buffer(stringSize);
     if (!tembra_io::readBytes(file, buffer.data(), stringSize)) return -1;

@@ -17,8 +17,9 @@ public:
 
     // Writes the variable record; 0 on success, -1 on a short write.
     virtual const int save(FILE* file) const = 0;
-    // Reads one variable record; 0 on success, -1 on a short read or an
-    // implausible name length.
+    // Reads one variable record; 0 on success, -1 on a short read (a name
+    // length the file cannot hold counts as one). Fields read before the
+    // failure keep their new contents.
     virtual const int load(FILE* file) = 0;
 
     const std::string& getName() const { return name; }
@@ -29,8 +30,9 @@ protected:
     VarValues& operator=(const VarValues&) = default;
 
     // Name part of the record shared by both kinds. saveName is false on a
-    // short write; loadName gives 0, -1 on a short read (the caller reports
-    // errno) or -2 for a length the file cannot hold (already reported).
+    // short write; loadName gives 0, or -1 on a short read, which the
+    // caller reports with errno (a length the file cannot hold is a short
+    // read that is not attempted).
     const bool saveName(FILE* file) const;
     const int loadName(FILE* file);
 

@@ -21,9 +21,8 @@ const int VarValuesDouble::save(FILE* file) const {
 }
 
 const int VarValuesDouble::load(FILE* file) {
-    const int nameResult = loadName(file);
-    if (nameResult != 0) {
-        if (nameResult == -1) TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+    if (loadName(file) != 0) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
         return -1;
     }
     double readMin = 0.0;

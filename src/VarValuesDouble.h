@@ -8,8 +8,8 @@
 class TEMBRA_API VarValuesDouble : public VarValues {
 public:
     VarValuesDouble(const std::string& varName, const double aMinValue, const double aMaxValue);
-    // Reads a record; a damaged one is reported and leaves the variable
-    // with empty name and bounds 0.0, 0.0.
+    // Reads a record; a damaged one is reported, and the fields it did not
+    // reach stay empty or 0.0.
     explicit VarValuesDouble(FILE* file);
     virtual ~VarValuesDouble();
 

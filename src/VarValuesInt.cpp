@@ -29,9 +29,8 @@ const int VarValuesInt::save(FILE* file) const {
 }
 
 const int VarValuesInt::load(FILE* file) {
-    const int nameResult = loadName(file);
-    if (nameResult != 0) {
-        if (nameResult == -1) TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+    if (loadName(file) != 0) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
         return -1;
     }
     int32_t readMin = 0;

@@ -8,8 +8,8 @@
 class TEMBRA_API VarValuesInt : public VarValues {
 public:
     VarValuesInt(const std::string& varName, const int aMinValue, const int aMaxValue);
-    // Reads a record; a damaged one is reported and leaves the variable
-    // with empty name and bounds 0, 0.
+    // Reads a record; a damaged one is reported, and the fields it did not
+    // reach stay empty or 0.
     explicit VarValuesInt(FILE* file);
     virtual ~VarValuesInt();
 
