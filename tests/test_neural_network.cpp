@@ -144,6 +144,7 @@ TEST(NeuralNetwork, SizesComeFromTheStateAndWeightsAreDrawnInIndexOrder) {
     std::vector<int> draws;
     for (int k = 0; k < 30; ++k) draws.push_back(std::rand());
     setSeed(11);
+    ValueFunction::setRandomValueBoundaries(-3.0, 7.0);  // the constructor resets them
     Probe net(threeVariables(), 5);
     EXPECT_EQ(net.I(), 4);
     EXPECT_EQ(net.H(), 6);
