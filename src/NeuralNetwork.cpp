@@ -1,0 +1,542 @@
+#include "NeuralNetwork.h"
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <new>
+
+#include "FileIO.h"
+#include "Report.h"
+#include "Utility.h"
+
+namespace {
+
+// The largest array the network allocates: its counts are ints, and the
+// bytes of an array of doubles must fit a size_t (which bounds it on i386).
+constexpr long long MAX_ARRAY =
+    (static_cast<unsigned long long>(SIZE_MAX) / sizeof(double) < static_cast<unsigned long long>(INT_MAX))
+        ? static_cast<long long>(SIZE_MAX / sizeof(double))
+        : static_cast<long long>(INT_MAX);
+
+// Array new that gives null instead of throwing, with every entry 0.0, so
+// that activations read before the first forward pass are defined.
+double* newArray(const long long count) { return new (std::nothrow) double[static_cast<std::size_t>(count)](); }
+
+inline double sigmoid(const double x) { return 1.0 / (1.0 + std::exp(-x)); }
+
+const char* const NOT_BUILT = " == 0 --> the network was not built (construction refused or load failed)";
+
+}  // namespace
+
+NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons)
+    : StateValueFunction(aStatePtr),
+      INPUT_LAYER_NEURONS(0),
+      HIDDEN_LAYER_NEURONS(0),
+      OUTPUT_LAYER_NEURONS(0),
+      inputValues(nullptr),
+      hiddenValues(nullptr),
+      outputValues(nullptr),
+      inputHiddenWeights(nullptr),
+      hiddenOutputWeights(nullptr),
+      inputHiddenOutputTraces(nullptr),
+      hiddenOutputTraces(nullptr),
+      tmp(nullptr),
+      scaleFactor(nullptr),
+      hiddenSums(nullptr),
+      outputSums(nullptr) {
+    if (!stateUsable(__func__, __LINE__)) return;
+    if (numberOfHiddenNeurons < 0) {
+        TEMBRA_ERROR("numberOfHiddenNeurons = " << numberOfHiddenNeurons << " --> must not be negative");
+        return;
+    }
+    const long long I = static_cast<long long>(statePtr->getNumberOfVariables()) + 1;
+    const long long H = static_cast<long long>(numberOfHiddenNeurons) + 1;
+    if (!sizesAcceptable(I, H, 1)) {
+        TEMBRA_ERROR("I = " << I << ", H = " << H << " --> network too large to index");
+        return;
+    }
+    INPUT_LAYER_NEURONS = static_cast<int>(I);
+    HIDDEN_LAYER_NEURONS = static_cast<int>(H);
+    OUTPUT_LAYER_NEURONS = 1;
+    allocateMemory();
+    if (scaleFactor == nullptr) return;  // allocateMemory has reported
+    for (int i = 0; i < INPUT_LAYER_NEURONS - 1; ++i) scaleFactor[i] = 1.0;
+    setRandomValueBoundaries(-0.5, 0.5);
+    initWeightsFunctionPtr = &ValueFunction::getRandomValue;
+    initWeights(&ValueFunction::getRandomValue);
+    setBias(1.0, 1.0);
+}
+
+NeuralNetwork::NeuralNetwork(const std::string& fileName)
+    : StateValueFunction(nullptr),
+      INPUT_LAYER_NEURONS(0),
+      HIDDEN_LAYER_NEURONS(0),
+      OUTPUT_LAYER_NEURONS(0),
+      inputValues(nullptr),
+      hiddenValues(nullptr),
+      outputValues(nullptr),
+      inputHiddenWeights(nullptr),
+      hiddenOutputWeights(nullptr),
+      inputHiddenOutputTraces(nullptr),
+      hiddenOutputTraces(nullptr),
+      tmp(nullptr),
+      scaleFactor(nullptr),
+      hiddenSums(nullptr),
+      outputSums(nullptr) {
+    (void)load(fileName);
+}
+
+NeuralNetwork::~NeuralNetwork() { freeMemory(); }
+
+bool NeuralNetwork::sizesAcceptable(const long long I, const long long H, const long long O) {
+    if (I < 1 || H < 1 || O < 1) return false;
+    if (I > MAX_ARRAY || H > MAX_ARRAY || O > MAX_ARRAY) return false;
+    return I * H <= MAX_ARRAY && H * O <= MAX_ARRAY && I * H * O <= MAX_ARRAY;
+}
+
+bool NeuralNetwork::stateUsable(const char* function, const int line) const {
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR_AT(function, line, "statePtr == 0 --> the network needs a State with its variables registered");
+        return false;
+    }
+    if (statePtr->getType() != State::DOUBLE) {
+        TEMBRA_ERROR_AT(function, line,
+                        "varType = " << statePtr->getType() << " --> the network needs a State of DOUBLE variables");
+        return false;
+    }
+    if (statePtr->getNumberOfVariables() == 0) {
+        TEMBRA_ERROR_AT(function, line, "the State has no variables --> nothing to feed the network");
+        return false;
+    }
+    return true;
+}
+
+bool NeuralNetwork::networkPresent(const char* function, const int line) const {
+    const char* missing = nullptr;
+    if (inputValues == nullptr) missing = "inputValues";
+    else if (hiddenValues == nullptr) missing = "hiddenValues";
+    else if (outputValues == nullptr) missing = "outputValues";
+    else if (inputHiddenWeights == nullptr) missing = "inputHiddenWeights";
+    else if (hiddenOutputWeights == nullptr) missing = "hiddenOutputWeights";
+    else if (tmp == nullptr) missing = "tmp";
+    else if (scaleFactor == nullptr) missing = "scaleFactor";
+    else if (hiddenSums == nullptr) missing = "hiddenSums";
+    else if (outputSums == nullptr) missing = "outputSums";
+    if (missing == nullptr) return true;
+    TEMBRA_ERROR_AT(function, line, missing << NOT_BUILT);
+    return false;
+}
+
+void NeuralNetwork::allocateMemory() {
+    const long long I = INPUT_LAYER_NEURONS;
+    const long long H = HIDDEN_LAYER_NEURONS;
+    const long long O = OUTPUT_LAYER_NEURONS;
+    freeMemory();
+    if (!sizesAcceptable(I, H, O)) {
+        TEMBRA_ERROR("I = " << I << ", H = " << H << ", O = " << O << " --> no network of these sizes");
+        discard();
+        return;
+    }
+    inputValues = newArray(I);
+    hiddenValues = newArray(H);
+    outputValues = newArray(O);
+    inputHiddenWeights = newArray(I * H);
+    hiddenOutputWeights = newArray(H * O);
+    tmp = newArray(O);
+    scaleFactor = newArray(I - 1 > 0 ? I - 1 : 1);
+    hiddenSums = newArray(H);
+    outputSums = newArray(O);
+    if (inputValues == nullptr || hiddenValues == nullptr || outputValues == nullptr || inputHiddenWeights == nullptr ||
+        hiddenOutputWeights == nullptr || tmp == nullptr || scaleFactor == nullptr || hiddenSums == nullptr ||
+        outputSums == nullptr) {
+        TEMBRA_ERROR("out of memory for I = " << I << ", H = " << H << ", O = " << O);
+        discard();
+    }
+}
+
+void NeuralNetwork::freeMemory() {
+    delete[] inputValues;
+    delete[] hiddenValues;
+    delete[] outputValues;
+    delete[] inputHiddenWeights;
+    delete[] hiddenOutputWeights;
+    delete[] inputHiddenOutputTraces;
+    delete[] hiddenOutputTraces;
+    delete[] tmp;
+    delete[] scaleFactor;
+    delete[] hiddenSums;
+    delete[] outputSums;
+    inputValues = nullptr;
+    hiddenValues = nullptr;
+    outputValues = nullptr;
+    inputHiddenWeights = nullptr;
+    hiddenOutputWeights = nullptr;
+    inputHiddenOutputTraces = nullptr;
+    hiddenOutputTraces = nullptr;
+    tmp = nullptr;
+    scaleFactor = nullptr;
+    hiddenSums = nullptr;
+    outputSums = nullptr;
+}
+
+void NeuralNetwork::discard() {
+    freeMemory();
+    INPUT_LAYER_NEURONS = 0;
+    HIDDEN_LAYER_NEURONS = 0;
+    OUTPUT_LAYER_NEURONS = 0;
+}
+
+void NeuralNetwork::initWeights(const double (*initFunctionPtr)()) {
+    bool complete = true;
+    if (inputHiddenWeights == nullptr) {
+        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
+        complete = false;
+    }
+    if (hiddenOutputWeights == nullptr) {
+        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
+        complete = false;
+    }
+    if (!complete) return;
+    if (initFunctionPtr == nullptr) {
+        TEMBRA_ERROR("initFunctionPtr == 0 --> weights left unchanged");
+        return;
+    }
+    const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
+    const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
+    for (int k = 0; k < IH; ++k) inputHiddenWeights[k] = initFunctionPtr();
+    for (int k = 0; k < HO; ++k) hiddenOutputWeights[k] = initFunctionPtr();
+}
+
+void NeuralNetwork::initEligibilityTraces() {
+    if (!networkPresent(__func__, __LINE__)) return;
+    const int IHO = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
+    const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
+    if (inputHiddenOutputTraces == nullptr) inputHiddenOutputTraces = newArray(IHO);
+    if (hiddenOutputTraces == nullptr) hiddenOutputTraces = newArray(HO);
+    if (inputHiddenOutputTraces == nullptr || hiddenOutputTraces == nullptr) {
+        TEMBRA_ERROR("out of memory for the traces");
+        delete[] inputHiddenOutputTraces;
+        delete[] hiddenOutputTraces;
+        inputHiddenOutputTraces = nullptr;
+        hiddenOutputTraces = nullptr;
+        return;
+    }
+    for (int k = 0; k < IHO; ++k) inputHiddenOutputTraces[k] = 0.0;
+    for (int k = 0; k < HO; ++k) hiddenOutputTraces[k] = 0.0;
+}
+
+void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
+    const double FACTOR = DELTA * ALPHA;
+    const int I = INPUT_LAYER_NEURONS;
+    const int H = HIDDEN_LAYER_NEURONS;
+    const int O = OUTPUT_LAYER_NEURONS;
+
+    // Without traces there is no direction to move in: adding FACTOR to
+    // every weight alike would only shift the network, so nothing moves.
+    if (hiddenOutputWeights == nullptr) {
+        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
+    } else if (hiddenOutputTraces == nullptr) {
+        TEMBRA_ERROR("hiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
+    } else {
+        for (int k = 0; k < H * O; ++k) hiddenOutputWeights[k] += FACTOR * hiddenOutputTraces[k];
+    }
+
+    if (inputHiddenWeights == nullptr) {
+        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
+    } else if (inputHiddenOutputTraces == nullptr) {
+        TEMBRA_ERROR(
+            "inputHiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
+    } else {
+        for (int j = 0; j < I * H; ++j) {
+            for (int o = 0; o < O; ++o) inputHiddenWeights[j] += FACTOR * inputHiddenOutputTraces[j * O + o];
+        }
+    }
+
+    if (minWeightLimit > -DBL_MAX || maxWeightLimit < DBL_MAX) checkWeightLimit();
+}
+
+void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
+    const double gl = GAMMA * LAMBDA;
+    const int I = INPUT_LAYER_NEURONS;
+    const int H = HIDDEN_LAYER_NEURONS;
+    const int O = OUTPUT_LAYER_NEURONS;
+
+    if (outputValues == nullptr || tmp == nullptr) {
+        TEMBRA_ERROR("outputValues == 0 --> This should never happen!");
+        return;
+    }
+    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr) {
+        TEMBRA_ERROR((inputValues == nullptr ? "inputValues" : hiddenValues == nullptr ? "hiddenValues" : "hiddenOutputWeights")
+                     << NOT_BUILT);
+        return;
+    }
+    for (int o = 0; o < O; ++o) tmp[o] = (1 - outputValues[o]) * outputValues[o];
+
+    // With gl = 0 the old traces are forgotten outright rather than scaled
+    // by 0, so that a trace that overflowed cannot linger as NaN.
+    if (hiddenOutputTraces == nullptr) {
+        TEMBRA_ERROR("hiddenOutputTraces == 0");
+    } else {
+        for (int h = 0; h < H; ++h) {
+            for (int o = 0; o < O; ++o) {
+                double& trace = hiddenOutputTraces[h * O + o];
+                const double decayed = (gl == 0.0) ? 0.0 : gl * trace;
+                trace = decayed + hiddenValues[h] * tmp[o];
+            }
+        }
+    }
+
+    if (inputHiddenOutputTraces == nullptr) {
+        TEMBRA_ERROR("inputHiddenOutputTraces == 0");
+    } else {
+        for (int i = 0; i < I; ++i) {
+            for (int h = 0; h < H; ++h) {
+                for (int o = 0; o < O; ++o) {
+                    double& trace = inputHiddenOutputTraces[(i * H + h) * O + o];
+                    const double decayed = (gl == 0.0) ? 0.0 : gl * trace;
+                    trace = decayed + hiddenOutputWeights[h * O + o] * tmp[o] * hiddenValues[h] *
+                                          (1 - hiddenValues[h]) * inputValues[i];
+                }
+            }
+        }
+    }
+}
+
+void NeuralNetwork::accumulatingTraces(const double) {}
+
+void NeuralNetwork::replacingTraces(const double) {}
+
+void NeuralNetwork::checkWeightLimit() {
+    if (hiddenOutputWeights == nullptr) {
+        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
+    } else {
+        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
+        for (int k = 0; k < HO; ++k) hiddenOutputWeights[k] = minMax(hiddenOutputWeights[k], minWeightLimit, maxWeightLimit);
+    }
+    if (inputHiddenWeights == nullptr) {
+        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
+    } else {
+        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
+        for (int k = 0; k < IH; ++k) inputHiddenWeights[k] = minMax(inputHiddenWeights[k], minWeightLimit, maxWeightLimit);
+    }
+}
+
+const double NeuralNetwork::getMinWeight() const {
+    double minWeight = maxWeightLimit;
+    if (hiddenOutputWeights == nullptr) {
+        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
+    } else {
+        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
+        for (int k = 0; k < HO; ++k) {
+            if (hiddenOutputWeights[k] < minWeight) minWeight = hiddenOutputWeights[k];
+        }
+    }
+    if (inputHiddenWeights == nullptr) {
+        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
+    } else {
+        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
+        for (int k = 0; k < IH; ++k) {
+            if (inputHiddenWeights[k] < minWeight) minWeight = inputHiddenWeights[k];
+        }
+    }
+    return minWeight;
+}
+
+const double NeuralNetwork::getAvgWeight(const bool abs) const {
+    double sum = 0.0;
+    long long count = 0;
+    if (hiddenOutputWeights == nullptr) {
+        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
+    } else {
+        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
+        for (int k = 0; k < HO; ++k) sum += abs ? std::fabs(hiddenOutputWeights[k]) : hiddenOutputWeights[k];
+        count += HO;
+    }
+    if (inputHiddenWeights == nullptr) {
+        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
+    } else {
+        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
+        for (int k = 0; k < IH; ++k) sum += abs ? std::fabs(inputHiddenWeights[k]) : inputHiddenWeights[k];
+        count += IH;
+    }
+    // No weights at all: 0.0 rather than 0/0.
+    return count > 0 ? sum / static_cast<double>(count) : 0.0;
+}
+
+const double NeuralNetwork::getMaxWeight() const {
+    double maxWeight = minWeightLimit;
+    if (hiddenOutputWeights == nullptr) {
+        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
+    } else {
+        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
+        for (int k = 0; k < HO; ++k) {
+            if (hiddenOutputWeights[k] > maxWeight) maxWeight = hiddenOutputWeights[k];
+        }
+    }
+    if (inputHiddenWeights == nullptr) {
+        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
+    } else {
+        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
+        for (int k = 0; k < IH; ++k) {
+            if (inputHiddenWeights[k] > maxWeight) maxWeight = inputHiddenWeights[k];
+        }
+    }
+    return maxWeight;
+}
+
+void NeuralNetwork::setState() {
+    if (inputValues == nullptr || scaleFactor == nullptr) {
+        TEMBRA_ERROR((inputValues == nullptr ? "inputValues" : "scaleFactor") << NOT_BUILT);
+        return;
+    }
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR("statePtr == 0 --> no State to read");
+        return;
+    }
+    for (int i = 0; i < INPUT_LAYER_NEURONS - 1; ++i) {
+        inputValues[i] = statePtr->getValueDbl(static_cast<unsigned int>(i)) * scaleFactor[i];
+    }
+}
+
+void NeuralNetwork::storeState() {
+    if (!networkPresent(__func__, __LINE__)) return;
+    if (inputHiddenOutputTraces == nullptr || hiddenOutputTraces == nullptr) {
+        initEligibilityTraces();
+        if (inputHiddenOutputTraces == nullptr || hiddenOutputTraces == nullptr) return;
+    }
+    updateEligibilityTraces(0.0, 0.0);
+}
+
+void NeuralNetwork::initEpisodeStateHistory() {}
+
+void NeuralNetwork::valueEpisode(const double) { TEMBRA_ERROR("Not implemented for NeuralNetwork!"); }
+
+const int NeuralNetwork::load(const std::string& fileName) {
+    const int result = StateValueFunction::load(fileName);
+    // A State block that could not be read has emptied the State, which
+    // then no longer describes this network's inputs. (A file that could
+    // not even be opened left both untouched.)
+    if (result != 0 && inputHiddenWeights != nullptr &&
+        (statePtr == nullptr || statePtr->getType() != State::DOUBLE ||
+         static_cast<long long>(statePtr->getNumberOfVariables()) + 1 != INPUT_LAYER_NEURONS)) {
+        TEMBRA_ERROR("network discarded: it no longer matches the State");
+        discard();
+    }
+    return result;
+}
+
+const double NeuralNetwork::getStateValue() const {
+    if (!networkPresent(__func__, __LINE__)) return 0.0;
+    const int I = INPUT_LAYER_NEURONS;
+    const int H = HIDDEN_LAYER_NEURONS;
+    const int O = OUTPUT_LAYER_NEURONS;
+
+    for (int h = 0; h < H; ++h) hiddenSums[h] = 0.0;
+    for (int i = 0; i < I; ++i) {
+        for (int h = 0; h < H; ++h) hiddenSums[h] += inputHiddenWeights[i * H + h] * inputValues[i];
+    }
+    for (int h = 0; h < H; ++h) hiddenValues[h] = sigmoid(hiddenSums[h]);
+
+    for (int o = 0; o < O; ++o) outputSums[o] = 0.0;
+    for (int h = 0; h < H; ++h) {
+        for (int o = 0; o < O; ++o) outputSums[o] += hiddenOutputWeights[h * O + o] * hiddenValues[h];
+    }
+    for (int o = 0; o < O; ++o) outputValues[o] = sigmoid(outputSums[o]);
+    return outputValues[0];
+}
+
+void NeuralNetwork::setScaleFactor(const int index, const double factor) {
+    if (scaleFactor == nullptr) {
+        TEMBRA_ERROR("scaleFactor" << NOT_BUILT);
+        return;
+    }
+    if (index < 0 || index >= INPUT_LAYER_NEURONS - 1) {
+        TEMBRA_ERROR("index (" << index << ") out of bounds --> 0 <= index < " << INPUT_LAYER_NEURONS - 1);
+        return;
+    }
+    scaleFactor[index] = factor;
+}
+
+void NeuralNetwork::setBias(const double inputBiasValue, const double hiddenBiasValue) {
+    if (inputValues != nullptr && INPUT_LAYER_NEURONS > 0) inputValues[INPUT_LAYER_NEURONS - 1] = inputBiasValue;
+    if (hiddenValues != nullptr && HIDDEN_LAYER_NEURONS > 0) hiddenValues[HIDDEN_LAYER_NEURONS - 1] = hiddenBiasValue;
+}
+
+const int NeuralNetwork::save(FILE* file) const {
+    if (inputHiddenWeights == nullptr || hiddenOutputWeights == nullptr || scaleFactor == nullptr) {
+        TEMBRA_ERROR((inputHiddenWeights == nullptr    ? "inputHiddenWeights"
+                      : hiddenOutputWeights == nullptr ? "hiddenOutputWeights"
+                                                       : "scaleFactor")
+                     << NOT_BUILT);
+        return -1;
+    }
+    const std::size_t IH = static_cast<std::size_t>(INPUT_LAYER_NEURONS) * HIDDEN_LAYER_NEURONS;
+    const std::size_t HO = static_cast<std::size_t>(HIDDEN_LAYER_NEURONS) * OUTPUT_LAYER_NEURONS;
+    const std::size_t SCALES = static_cast<std::size_t>(INPUT_LAYER_NEURONS - 1);
+    if (!tembra_io::writeInt32(file, INPUT_LAYER_NEURONS) || !tembra_io::writeInt32(file, HIDDEN_LAYER_NEURONS) ||
+        !tembra_io::writeInt32(file, OUTPUT_LAYER_NEURONS) ||
+        !tembra_io::writeDoubleArray(file, inputHiddenWeights, IH) ||
+        !tembra_io::writeDoubleArray(file, hiddenOutputWeights, HO) ||
+        !tembra_io::writeDoubleArray(file, scaleFactor, SCALES)) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    return 0;
+}
+
+const int NeuralNetwork::load(FILE* file) {
+    // Whatever happens below, the old network is gone: it was built for
+    // the State that the envelope has just replaced.
+    discard();
+
+    int32_t I = 0;
+    int32_t H = 0;
+    int32_t O = 0;
+    if (!tembra_io::readInt32(file, I) || !tembra_io::readInt32(file, H) || !tembra_io::readInt32(file, O)) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    if (!stateUsable(__func__, __LINE__)) return -1;
+    const long long variables = statePtr->getNumberOfVariables();
+    if (I != variables + 1) {
+        TEMBRA_ERROR("I = " << I << " --> the State has " << variables << " variables, so I must be " << variables + 1);
+        return -1;
+    }
+    if (H < 1) {
+        TEMBRA_ERROR("H = " << H << " --> must be at least 1");
+        return -1;
+    }
+    if (O != 1) {
+        TEMBRA_ERROR("O = " << O << " --> must be 1");
+        return -1;
+    }
+    if (!sizesAcceptable(I, H, O)) {
+        TEMBRA_ERROR("I = " << I << ", H = " << H << " --> network too large to index");
+        return -1;
+    }
+    const long long IH = static_cast<long long>(I) * H;
+    const long long HO = static_cast<long long>(H) * O;
+    const long long SCALES = static_cast<long long>(I) - 1;
+    if (!tembra_io::fits(file, IH + HO + SCALES, 8)) {
+        TEMBRA_ERROR("I = " << I << ", H = " << H << ", O = " << O
+                            << " --> more weights than the rest of the file can hold");
+        return -1;
+    }
+
+    INPUT_LAYER_NEURONS = I;
+    HIDDEN_LAYER_NEURONS = H;
+    OUTPUT_LAYER_NEURONS = O;
+    allocateMemory();
+    if (inputHiddenWeights == nullptr) return -1;  // allocateMemory has reported
+
+    if (!tembra_io::readDoubleArray(file, inputHiddenWeights, static_cast<std::size_t>(IH)) ||
+        !tembra_io::readDoubleArray(file, hiddenOutputWeights, static_cast<std::size_t>(HO)) ||
+        !tembra_io::readDoubleArray(file, scaleFactor, static_cast<std::size_t>(SCALES))) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        discard();
+        return -1;
+    }
+    setBias(1.0, 1.0);
+    return 0;
+}

@@ -1,0 +1,111 @@
+#ifndef TEMBRA_NEURALNETWORK_H
+#define TEMBRA_NEURALNETWORK_H
+
+#include <cstdio>
+#include <string>
+
+#include "StateValueFunction.h"
+
+// V(s) as a fully connected three-layer network of sigmoid units: the
+// State's (DOUBLE) variables, each times its scale factor, plus a bias
+// input feed one hidden layer plus one extra neuron, which feeds a single
+// output neuron. V therefore lies strictly between 0 and 1.
+//
+// It learns by gradient-descent TD(lambda): the traces are the partial
+// derivatives of the output with respect to each weight, decayed by
+// GAMMA * LAMBDA and added to at every step, and updateWeights moves every
+// weight by ALPHA * DELTA * its trace. Without traces (storeState instead
+// of updateEligibilityTraces) the traces hold the present gradient alone,
+// which makes updateWeights the one-step semi-gradient update.
+//
+// A network whose construction was refused or whose body could not be
+// loaded has no arrays; every operation then reports instead of computing.
+class TEMBRA_API NeuralNetwork : public StateValueFunction {
+public:
+    // Builds a network on a State whose DOUBLE variables are all
+    // registered: I = variables + 1, H = numberOfHiddenNeurons + 1, O = 1,
+    // weights drawn uniformly from [-0.5, 0.5), scale factors 1.0.
+    NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons);
+    // Builds a network from a V file written by a network.
+    explicit NeuralNetwork(const std::string& fileName);
+    virtual ~NeuralNetwork();
+
+    using StateValueFunction::save;
+    using StateValueFunction::load;
+
+    virtual void initWeights(const double (*initFunctionPtr)());
+    virtual void initEligibilityTraces();
+    virtual void updateWeights(const double ALPHA, const double DELTA);
+    virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
+    // The traces are gradients whatever the trace type says, so marking the
+    // present state has nothing left to do.
+    virtual void accumulatingTraces(const double VALUE);
+    virtual void replacingTraces(const double VALUE);
+    virtual void checkWeightLimit();
+    virtual const double getMinWeight() const;
+    virtual const double getAvgWeight(const bool abs) const;
+    virtual const double getMaxWeight() const;
+    virtual void setState();
+    // Makes the traces the present gradient (allocating them the first
+    // time), so that the next updateWeights follows it.
+    virtual void storeState();
+    virtual void initEpisodeStateHistory();
+    virtual void valueEpisode(const double value);
+    // The envelope; a file that cannot be read completely also discards
+    // the network, which no longer matches the State read from it.
+    virtual const int load(const std::string& fileName);
+    // The forward pass: V of the present state; 0.0 (reported) without a
+    // network.
+    virtual const double getStateValue() const;
+
+    // Scale factor of State variable index; an index outside the variables
+    // is reported and changes nothing.
+    void setScaleFactor(const int index, const double factor);
+    void setBias(const double inputBiasValue, const double hiddenBiasValue);
+
+protected:
+    // Body: I, H, O (int32), I*H input-hidden weights, H*O hidden-output
+    // weights, I-1 scale factors (float64).
+    virtual const int save(FILE* file) const;
+    virtual const int load(FILE* file);
+
+    // Allocates every array but the traces for the present sizes; on
+    // failure nothing is left allocated and the sizes are 0.
+    virtual void allocateMemory();
+    // Releases every array, traces included.
+    virtual void freeMemory();
+
+    int INPUT_LAYER_NEURONS;
+    int HIDDEN_LAYER_NEURONS;
+    int OUTPUT_LAYER_NEURONS;
+
+    double* inputValues;              // [I]; the last entry is the input bias
+    double* hiddenValues;             // [H]
+    double* outputValues;             // [O]
+    double* inputHiddenWeights;       // [I*H], weight (i, h) at i*H + h
+    double* hiddenOutputWeights;      // [H*O], weight (h, o) at h*O + o
+    double* inputHiddenOutputTraces;  // [I*H*O], (i, h) for output o at (i*H + h)*O + o
+    double* hiddenOutputTraces;       // [H*O]
+    double* tmp;                      // [O], out * (1 - out) of the last trace update
+    double* scaleFactor;              // [I-1]
+
+    // Per-call sums of the forward pass, kept here so that a step
+    // allocates nothing.
+    double* hiddenSums;  // [H]
+    double* outputSums;  // [O]
+
+private:
+    // True when I, H and O describe a network whose arrays can be indexed
+    // with int and allocated (counts of doubles that fit a size_t).
+    static bool sizesAcceptable(const long long I, const long long H, const long long O);
+    // True when the State can feed a network (not null, DOUBLE, at least
+    // one variable); otherwise reported on behalf of function.
+    bool stateUsable(const char* function, const int line) const;
+    // All arrays of the forward pass present; otherwise the first missing
+    // one is reported on behalf of function.
+    bool networkPresent(const char* function, const int line) const;
+    // The network is discarded: arrays released, sizes 0.
+    void discard();
+};
+
+#endif

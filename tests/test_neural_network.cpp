@@ -1,0 +1,599 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "NeuralNetwork.h"
+#include "TestSupport.h"
+#include "Utility.h"
+
+using test_support::Bytes;
+using test_support::putDoubleVar;
+using test_support::putF64;
+using test_support::putI32;
+using test_support::putU32;
+using test_support::readFile;
+using test_support::reportMessages;
+using test_support::sameBits;
+using test_support::TempDir;
+using test_support::writeFile;
+
+namespace {
+
+// Opens the network's arrays to the tests, as a using program's subclass
+// may.
+class Probe : public NeuralNetwork {
+public:
+    using NeuralNetwork::NeuralNetwork;
+
+    int I() const { return INPUT_LAYER_NEURONS; }
+    int H() const { return HIDDEN_LAYER_NEURONS; }
+    int O() const { return OUTPUT_LAYER_NEURONS; }
+    int weights() const { return I() * H() + H() * O(); }
+    // All weights in one numbering: input-hidden first, then hidden-output.
+    double& weight(int k) { return k < I() * H() ? inputHiddenWeights[k] : hiddenOutputWeights[k - I() * H()]; }
+    double trace(int k) const {
+        return k < I() * H() ? inputHiddenOutputTraces[k] : hiddenOutputTraces[k - I() * H()];
+    }
+    bool hasTraces() const { return inputHiddenOutputTraces != nullptr && hiddenOutputTraces != nullptr; }
+    bool hasWeights() const { return inputHiddenWeights != nullptr && hiddenOutputWeights != nullptr; }
+    double input(int i) const { return inputValues[i]; }
+    double hidden(int h) const { return hiddenValues[h]; }
+    double scale(int i) const { return scaleFactor[i]; }
+    std::vector<double> allWeights() {
+        std::vector<double> w;
+        for (int k = 0; k < weights(); ++k) w.push_back(weight(k));
+        return w;
+    }
+    std::vector<double> allTraces() const {
+        std::vector<double> t;
+        for (int k = 0; k < I() * H() + H() * O(); ++k) t.push_back(trace(k));
+        return t;
+    }
+};
+
+const double zeroWeight() { return 0.0; }
+const double minusQuarter() { return -0.25; }
+
+int nextWeightIndex = 0;
+// Distinct, recognisable weights: -0.3, -0.27, ... in call order.
+const double countingWeight() { return -0.3 + 0.03 * nextWeightIndex++; }
+
+// Three DOUBLE variables with bounds [-1, 1].
+State* threeVariables(double x0 = 0.3, double x1 = -0.7, double x2 = 0.9) {
+    State* s = new State();
+    s->registerVariable("x0", -1.0, 1.0);
+    s->registerVariable("x1", -1.0, 1.0);
+    s->registerVariable("x2", -1.0, 1.0);
+    s->setValueDbl(0, x0);
+    s->setValueDbl(1, x1);
+    s->setValueDbl(2, x2);
+    return s;
+}
+
+// The State block of threeVariables() as laid out in a V file.
+Bytes threeVariablesBlock() {
+    Bytes b;
+    putU32(b, 3);
+    putI32(b, 2);
+    putDoubleVar(b, "x0", -1.0, 1.0);
+    putDoubleVar(b, "x1", -1.0, 1.0);
+    putDoubleVar(b, "x2", -1.0, 1.0);
+    return b;
+}
+
+// d output / d weight k by central differences, weights restored.
+double numericalGradient(Probe& net, int k) {
+    const double eps = 1e-5;
+    const double w = net.weight(k);
+    net.weight(k) = w + eps;
+    const double up = net.getStateValue();
+    net.weight(k) = w - eps;
+    const double down = net.getStateValue();
+    net.weight(k) = w;
+    net.getStateValue();
+    return (up - down) / (2 * eps);
+}
+
+std::vector<std::string> captureErrors(const std::function<void()>& action) {
+    testing::internal::CaptureStderr();
+    action();
+    return reportMessages(testing::internal::GetCapturedStderr());
+}
+
+bool contains(const std::vector<std::string>& messages, const std::string& text) {
+    for (const std::string& m : messages) {
+        if (m.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// What every operation of a network without arrays must do: report, not
+// touch memory.
+void expectReportsOnUse(Probe& net) {
+    EXPECT_FALSE(net.hasWeights());
+    double v = -1.0;
+    std::vector<std::string> m = captureErrors([&] { v = net.getStateValue(); });
+    EXPECT_EQ(v, 0.0);
+    EXPECT_FALSE(m.empty());
+    m = captureErrors([&] {
+        net.setState();
+        net.initEligibilityTraces();
+        net.storeState();
+        net.updateEligibilityTraces(0.9, 0.9);
+        net.updateWeights(0.1, 1.0);
+        net.checkWeightLimit();
+        net.initWeights(&zeroWeight);
+        net.setScaleFactor(0, 2.0);
+        EXPECT_EQ(net.getAvgWeight(false), 0.0);
+    });
+    EXPECT_TRUE(contains(m, "inputHiddenWeights == 0 --> This should never happen!"));
+    EXPECT_FALSE(net.hasTraces());
+}
+
+}  // namespace
+
+TEST(NeuralNetwork, SizesComeFromTheStateAndWeightsAreDrawnInIndexOrder) {
+    setSeed(11);
+    std::vector<int> draws;
+    for (int k = 0; k < 30; ++k) draws.push_back(std::rand());
+    setSeed(11);
+    ValueFunction::setRandomValueBoundaries(-3.0, 7.0);  // the constructor resets them
+    Probe net(threeVariables(), 5);
+    EXPECT_EQ(net.I(), 4);
+    EXPECT_EQ(net.H(), 6);
+    EXPECT_EQ(net.O(), 1);
+    for (int k = 0; k < 30; ++k) {
+        // 24 input-hidden weights, then 6 hidden-output weights, one draw each.
+        EXPECT_EQ(net.weight(k), -0.5 + (draws[k] * (1.0 / 2147483648.0)) * 1.0) << k;
+        EXPECT_GE(net.weight(k), -0.5);
+        EXPECT_LT(net.weight(k), 0.5);
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(net.scale(i), 1.0);
+    EXPECT_EQ(net.input(3), 1.0);
+    EXPECT_EQ(net.hidden(5), 1.0);
+    EXPECT_FALSE(net.hasTraces());
+    net.initEligibilityTraces();
+    ASSERT_TRUE(net.hasTraces());
+    for (double t : net.allTraces()) EXPECT_EQ(t, 0.0);
+}
+
+TEST(NeuralNetwork, VFileBodyIsLaidOutFieldByField) {
+    TempDir dir;
+    Probe net(threeVariables(), 5);
+    nextWeightIndex = 0;
+    net.initWeights(&countingWeight);
+    net.setScaleFactor(1, 0.125);
+    ASSERT_EQ(net.save(dir.file("net.v")), 0);
+
+    Bytes expected = threeVariablesBlock();
+    const std::size_t blockSize = expected.size();
+    putI32(expected, 4);
+    putI32(expected, 6);
+    putI32(expected, 1);
+    for (int k = 0; k < 30; ++k) putF64(expected, -0.3 + 0.03 * k);
+    putF64(expected, 1.0);
+    putF64(expected, 0.125);
+    putF64(expected, 1.0);
+    EXPECT_EQ(expected.size() - blockSize, 276u);
+    EXPECT_EQ(readFile(dir.file("net.v")), expected);
+}
+
+TEST(NeuralNetwork, ForwardPassGivesOneHalfWithZeroWeightsAndRepeats) {
+    Probe net(threeVariables(), 5);
+    net.initWeights(&zeroWeight);
+    net.setState();
+    EXPECT_EQ(net.getStateValue(), 0.5);
+    for (int h = 0; h < 6; ++h) EXPECT_EQ(net.hidden(h), 0.5) << h;
+
+    Probe random(threeVariables(), 4);
+    random.setState();
+    const double first = random.getStateValue();
+    EXPECT_TRUE(sameBits(random.getStateValue(), first));
+    EXPECT_GT(first, 0.0);
+    EXPECT_LT(first, 1.0);
+}
+
+TEST(NeuralNetwork, ForwardPassMatchesAHandComputation) {
+    // One variable, one requested hidden neuron: I = 2, H = 2.
+    State* s = new State();
+    s->registerVariable("x", -2.0, 2.0);
+    s->setValueDbl(0, 0.5);
+    Probe net(s, 1);
+    nextWeightIndex = 0;
+    net.initWeights(&countingWeight);  // w(i,h): -0.3 -0.27 -0.24 -0.21; v(h): -0.18 -0.15
+    net.setState();
+    const double h0 = 1 / (1 + std::exp(-(0.0 + -0.3 * 0.5 + -0.24 * 1.0)));
+    const double h1 = 1 / (1 + std::exp(-(0.0 + -0.27 * 0.5 + -0.21 * 1.0)));
+    const double out = 1 / (1 + std::exp(-(0.0 + -0.18 * h0 + -0.15 * h1)));
+    EXPECT_EQ(net.getStateValue(), out);
+    EXPECT_EQ(net.hidden(1), h1);  // the extra neuron is computed like the others
+}
+
+TEST(NeuralNetwork, ScaleFactorScalesItsVariableAndRefusesOtherIndices) {
+    Probe net(threeVariables(0.8, -0.7, 0.9), 2);
+    net.setScaleFactor(0, 0.1);
+    net.setState();
+    EXPECT_EQ(net.input(0), 0.8 * 0.1);
+    EXPECT_EQ(net.input(1), -0.7);
+    EXPECT_EQ(net.input(3), 1.0);  // the bias input is not a variable
+
+    for (int bad : {-1, 3, INT_MAX}) {
+        const std::vector<std::string> m = captureErrors([&] { net.setScaleFactor(bad, 5.0); });
+        ASSERT_EQ(m.size(), 1u);
+        EXPECT_NE(m[0].find("out of bounds"), std::string::npos) << m[0];
+    }
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(net.scale(i), i == 0 ? 0.1 : 1.0);
+}
+
+TEST(NeuralNetwork, TracesAreTheGradientOfTheOutput) {
+    setSeed(5);
+    Probe net(threeVariables(), 3);
+    net.setState();
+    net.getStateValue();
+    net.initEligibilityTraces();
+    net.updateEligibilityTraces(0.9, 0.0);
+    const std::vector<double> traces = net.allTraces();
+    for (int k = 0; k < net.weights(); ++k) {
+        EXPECT_NEAR(traces[k], numericalGradient(net, k), 1e-9) << "weight " << k;
+    }
+}
+
+TEST(NeuralNetwork, TracesDecayByGammaLambdaBeforeTheGradientIsAdded) {
+    setSeed(6);
+    Probe net(threeVariables(0.3, -0.7, 0.9), 3);
+    net.setState();
+    net.getStateValue();
+    net.initEligibilityTraces();
+    net.updateEligibilityTraces(1.0, 0.0);
+    const std::vector<double> first = net.allTraces();
+
+    net.getStatePtr()->setValueDbl(0, -0.4);
+    net.getStatePtr()->setValueDbl(2, 0.1);
+    net.setState();
+    net.getStateValue();
+    std::vector<double> gradient;
+    for (int k = 0; k < net.weights(); ++k) gradient.push_back(numericalGradient(net, k));
+    net.updateEligibilityTraces(0.9, 0.5);
+    for (int k = 0; k < net.weights(); ++k) {
+        EXPECT_NEAR(net.trace(k), 0.45 * first[k] + gradient[k], 1e-9) << "weight " << k;
+    }
+
+    // Marking the present state adds nothing: the gradient is the mark.
+    const std::vector<double> before = net.allTraces();
+    net.replacingTraces(1.0);
+    net.accumulatingTraces(1.0);
+    EXPECT_EQ(net.allTraces(), before);
+}
+
+TEST(NeuralNetwork, UpdateMovesEachWeightByAlphaDeltaTimesItsTrace) {
+    setSeed(7);
+    Probe net(threeVariables(), 3);
+    net.setState();
+    net.getStateValue();
+    net.initEligibilityTraces();
+    net.updateEligibilityTraces(0.9, 0.8);
+    const std::vector<double> before = net.allWeights();
+    const std::vector<double> traces = net.allTraces();
+    net.updateWeights(0.1, 0.5);
+    for (int k = 0; k < net.weights(); ++k) {
+        EXPECT_EQ(net.weight(k), before[k] + 0.5 * 0.1 * traces[k]) << "weight " << k;
+    }
+}
+
+TEST(NeuralNetwork, WeightLimitsHoldAfterEveryUpdate) {
+    setSeed(8);
+    Probe net(threeVariables(), 3);
+    net.setMinWeightLimit(-1.0);
+    net.setMaxWeightLimit(1.0);
+    net.initEligibilityTraces();
+    bool reachedBound = false;
+    for (int step = 0; step < 20; ++step) {
+        net.setState();
+        net.getStateValue();
+        net.updateEligibilityTraces(0.9, 0.9);
+        net.updateWeights(50.0, step % 2 == 0 ? 1.0 : -3.0);
+        for (int k = 0; k < net.weights(); ++k) {
+            ASSERT_GE(net.weight(k), -1.0);
+            ASSERT_LE(net.weight(k), 1.0);
+            reachedBound = reachedBound || net.weight(k) == 1.0 || net.weight(k) == -1.0;
+        }
+    }
+    EXPECT_TRUE(reachedBound);
+    EXPECT_GE(net.getMinWeight(), -1.0);
+    EXPECT_LE(net.getMaxWeight(), 1.0);
+}
+
+TEST(NeuralNetwork, WeightStatisticsCoverBothLayers) {
+    Probe net(threeVariables(), 5);
+    net.initWeights(&minusQuarter);
+    EXPECT_EQ(net.getAvgWeight(true), 0.25);
+    EXPECT_EQ(net.getAvgWeight(false), -0.25);
+    EXPECT_EQ(net.getMinWeight(), -0.25);
+    EXPECT_EQ(net.getMaxWeight(), -0.25);
+    net.weight(29) = 0.75;  // the last hidden-output weight
+    net.weight(0) = -0.5;   // the first input-hidden weight
+    EXPECT_EQ(net.getMaxWeight(), 0.75);
+    EXPECT_EQ(net.getMinWeight(), -0.5);
+    EXPECT_DOUBLE_EQ(net.getAvgWeight(false), (28 * -0.25 + 0.75 - 0.5) / 30);
+}
+
+TEST(NeuralNetwork, ValueEpisodeOnlyReports) {
+    Probe net(threeVariables(), 2);
+    const std::vector<double> before = net.allWeights();
+    std::vector<std::string> m = captureErrors([&] {
+        net.initEpisodeStateHistory();
+        net.valueEpisode(1.0);
+    });
+    ASSERT_EQ(m.size(), 1u);
+    EXPECT_EQ(m[0], "Not implemented for NeuralNetwork!");
+    EXPECT_EQ(net.allWeights(), before);
+}
+
+TEST(NeuralNetwork, RoundTripThroughAVFileIsBitExact) {
+    TempDir dir;
+    setSeed(9);
+    Probe net(threeVariables(), 4);
+    net.setScaleFactor(0, 0.37);
+    net.setScaleFactor(2, -3.5);
+    net.initEligibilityTraces();
+    net.setState();
+    net.getStateValue();
+    net.updateEligibilityTraces(0.9, 0.9);
+    net.updateWeights(0.3, 0.7);  // weights that are not plain draws
+    ASSERT_EQ(net.save(dir.file("a.v")), 0);
+
+    Probe copy(dir.file("a.v"));
+    ASSERT_TRUE(copy.hasWeights());
+    EXPECT_EQ(copy.I(), 4);
+    EXPECT_EQ(copy.H(), 5);
+    EXPECT_FALSE(copy.hasTraces());
+    for (int k = 0; k < net.weights(); ++k) EXPECT_TRUE(sameBits(copy.weight(k), net.weight(k))) << k;
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(sameBits(copy.scale(i), net.scale(i)));
+    EXPECT_EQ(copy.input(3), 1.0);
+
+    // The loaded State starts at the midpoints; give both the same values.
+    const double states[][3] = {{0.1, 0.2, 0.3}, {-0.9, 0.0, 0.95}, {1.0, -1.0, 0.5}};
+    for (const auto& x : states) {
+        for (unsigned int v = 0; v < 3; ++v) {
+            net.getStatePtr()->setValueDbl(v, x[v]);
+            copy.getStatePtr()->setValueDbl(v, x[v]);
+        }
+        net.setState();
+        copy.setState();
+        EXPECT_TRUE(sameBits(copy.getStateValue(), net.getStateValue()));
+    }
+    ASSERT_EQ(copy.save(dir.file("b.v")), 0);
+    EXPECT_EQ(readFile(dir.file("b.v")), readFile(dir.file("a.v")));
+
+    // Loading into a network of other sizes rebuilds it to the file's.
+    Probe other(threeVariables(), 9);
+    other.initEligibilityTraces();
+    ASSERT_EQ(other.load(dir.file("a.v")), 0);
+    EXPECT_EQ(other.H(), 5);
+    EXPECT_FALSE(other.hasTraces());
+    for (int k = 0; k < net.weights(); ++k) EXPECT_TRUE(sameBits(other.weight(k), net.weight(k))) << k;
+}
+
+TEST(NeuralNetwork, MalformedBodiesAreRefusedBeforeAllocating) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        int32_t I, H, O;
+        int weights;  // doubles that follow the sizes
+        const char* message;
+    };
+    const Case cases[] = {
+        {"I not variables + 1", 5, 2, 1, 5 * 2 + 2 + 4, "so I must be 4"},
+        {"I zero", 0, 2, 1, 10, "so I must be 4"},
+        {"I negative", -4, 2, 1, 10, "so I must be 4"},
+        {"H zero", 4, 0, 1, 10, "H = 0 --> must be at least 1"},
+        {"H negative", 4, -2, 1, 10, "H = -2 --> must be at least 1"},
+        {"O two", 4, 2, 2, 20, "O = 2 --> must be 1"},
+        {"O zero", 4, 2, 0, 10, "O = 0 --> must be 1"},
+        {"H beyond the file", 4, 1000, 1, 10, "more weights than the rest of the file can hold"},
+        {"I * H overflows", 4, INT_MAX, 1, 10, "network too large"},
+        {"one weight short", 4, 2, 1, 4 * 2 + 2 + 3 - 1, "more weights than the rest of the file can hold"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Bytes file = threeVariablesBlock();
+        putI32(file, c.I);
+        putI32(file, c.H);
+        putI32(file, c.O);
+        for (int k = 0; k < c.weights; ++k) putF64(file, 0.01 * k);
+        writeFile(dir.file("bad.v"), file);
+
+        std::vector<std::string> m;
+        Probe* fromFile = nullptr;
+        m = captureErrors([&] { fromFile = new Probe(dir.file("bad.v")); });
+        EXPECT_TRUE(contains(m, c.message));
+        EXPECT_TRUE(contains(m, "loading valuefunction failed"));
+        expectReportsOnUse(*fromFile);
+        delete fromFile;
+
+        Probe existing(threeVariables(), 2);
+        int result = 0;
+        m = captureErrors([&] { result = existing.load(dir.file("bad.v")); });
+        EXPECT_EQ(result, -1);
+        EXPECT_TRUE(contains(m, c.message));
+        expectReportsOnUse(existing);
+    }
+}
+
+TEST(NeuralNetwork, FileCutAtAnyByteFailsAndLeavesNoNetwork) {
+    TempDir dir;
+    Probe net(threeVariables(), 2);
+    ASSERT_EQ(net.save(dir.file("full.v")), 0);
+    const Bytes full = readFile(dir.file("full.v"));
+    const std::size_t blockSize = threeVariablesBlock().size();
+    ASSERT_EQ(full.size(), blockSize + 12 + (4 * 3 + 3) * 8 + 3 * 8);
+
+    for (std::size_t cut = 0; cut < full.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        writeFile(dir.file("cut.v"), Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)));
+        testing::internal::CaptureStderr();
+        Probe fromFile(dir.file("cut.v"));
+        Probe existing(threeVariables(), 2);
+        const int result = existing.load(dir.file("cut.v"));
+        const std::vector<std::string> m = reportMessages(testing::internal::GetCapturedStderr());
+        EXPECT_EQ(result, -1);
+        EXPECT_FALSE(m.empty());
+        // A cut inside the sizes is a short read, reported with errno.
+        if (cut >= blockSize && cut < blockSize + 12) {
+            EXPECT_TRUE(contains(m, "errno = "));
+        }
+        expectReportsOnUse(fromFile);
+        expectReportsOnUse(existing);
+    }
+}
+
+TEST(NeuralNetwork, MissingFileLeavesTheNetworkAsItWas) {
+    TempDir dir;
+    Probe net(threeVariables(), 2);
+    const std::vector<double> before = net.allWeights();
+    int result = 0;
+    const std::vector<std::string> m = captureErrors([&] { result = net.load(dir.file("none.v")); });
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(contains(m, "errno = "));
+    ASSERT_TRUE(net.hasWeights());
+    EXPECT_EQ(net.allWeights(), before);
+}
+
+TEST(NeuralNetwork, UnusableConstructionsAreRefusedAndReportOnUse) {
+    std::vector<std::string> m;
+    Probe* net = nullptr;
+
+    m = captureErrors([&] { net = new Probe(nullptr, 3); });
+    EXPECT_TRUE(contains(m, "statePtr == 0"));
+    expectReportsOnUse(*net);
+    delete net;
+
+    m = captureErrors([&] { net = new Probe(threeVariables(), -1); });
+    EXPECT_TRUE(contains(m, "numberOfHiddenNeurons = -1 --> must not be negative"));
+    expectReportsOnUse(*net);
+    delete net;
+
+    State* ints = new State();
+    ints->registerVariable("n", 0, 10);
+    m = captureErrors([&] { net = new Probe(ints, 3); });
+    EXPECT_TRUE(contains(m, "the network needs a State of DOUBLE variables"));
+    expectReportsOnUse(*net);
+    delete net;
+
+    m = captureErrors([&] { net = new Probe(new State(), 3); });
+    EXPECT_FALSE(m.empty());
+    expectReportsOnUse(*net);
+    delete net;
+
+    for (int hidden : {INT_MAX, INT_MAX / 2}) {
+        m = captureErrors([&] { net = new Probe(threeVariables(), hidden); });
+        EXPECT_TRUE(contains(m, "network too large")) << hidden;
+        expectReportsOnUse(*net);
+        delete net;
+    }
+
+    // No hidden neurons requested: the extra neuron alone is a network.
+    Probe smallest(threeVariables(), 0);
+    EXPECT_EQ(smallest.H(), 1);
+    smallest.setState();
+    EXPECT_GT(smallest.getStateValue(), 0.0);
+}
+
+TEST(NeuralNetwork, LearningWithoutTracesFollowsThePresentGradient) {
+    setSeed(12);
+    Probe net(threeVariables(), 3);
+    net.setState();
+    net.getStateValue();
+    std::vector<double> gradient;
+    for (int k = 0; k < net.weights(); ++k) gradient.push_back(numericalGradient(net, k));
+
+    std::vector<std::string> m = captureErrors([&] { net.storeState(); });
+    EXPECT_TRUE(m.empty());
+    ASSERT_TRUE(net.hasTraces());
+    net.storeState();  // the same state again replaces, never accumulates
+    for (int k = 0; k < net.weights(); ++k) EXPECT_NEAR(net.trace(k), gradient[k], 1e-9) << k;
+
+    // The next state's forward pass must not change what is updated.
+    const std::vector<double> traces = net.allTraces();
+    net.getStatePtr()->setValueDbl(1, 0.6);
+    net.setState();
+    net.getStateValue();
+    const std::vector<double> before = net.allWeights();
+    net.updateWeights(0.2, 0.3);
+    std::vector<double> moves;
+    for (int k = 0; k < net.weights(); ++k) {
+        EXPECT_EQ(net.weight(k), before[k] + 0.3 * 0.2 * traces[k]) << k;
+        moves.push_back(net.weight(k) - before[k]);
+    }
+    EXPECT_NE(*std::min_element(moves.begin(), moves.end()), *std::max_element(moves.begin(), moves.end()));
+}
+
+TEST(NeuralNetwork, UpdateWithoutAnyTracesChangesNothing) {
+    Probe net(threeVariables(), 3);
+    const std::vector<double> before = net.allWeights();
+    const std::vector<std::string> m = captureErrors([&] { net.updateWeights(0.1, 1.0); });
+    EXPECT_TRUE(contains(m, "hiddenOutputTraces == 0"));
+    EXPECT_TRUE(contains(m, "inputHiddenOutputTraces == 0"));
+    EXPECT_EQ(net.allWeights(), before);
+
+    const std::vector<std::string> t = captureErrors([&] { net.updateEligibilityTraces(0.9, 0.9); });
+    EXPECT_TRUE(contains(t, "hiddenOutputTraces == 0"));
+    EXPECT_TRUE(contains(t, "inputHiddenOutputTraces == 0"));
+}
+
+namespace {
+
+// TD(0) on two one-step episodes whose values are 0.2 and 0.8, driven as
+// the TD learner drives a value function. Returns the squared error
+// before and after.
+std::pair<double, double> learnTwoStates(bool withTraces) {
+    setSeed(1);
+    State* s = new State();
+    s->registerVariable("x", 0.0, 1.0);
+    Probe net(s, 4);
+    const double x[2] = {0.0, 1.0};
+    const double target[2] = {0.2, 0.8};
+    auto error = [&] {
+        double sum = 0.0;
+        for (int i = 0; i < 2; ++i) {
+            net.getStatePtr()->setValueDbl(0, x[i]);
+            net.setState();
+            const double d = net.getStateValue() - target[i];
+            sum += d * d;
+        }
+        return sum;
+    };
+    const double start = error();
+    for (int episode = 0; episode < 4000; ++episode) {
+        const int i = episode % 2;
+        if (withTraces) net.initEligibilityTraces();
+        net.getStatePtr()->setValueDbl(0, x[i]);
+        net.setState();
+        const double value = net.getStateValue();
+        if (withTraces) {
+            net.updateEligibilityTraces(0.9, 0.5);
+        } else {
+            net.storeState();
+        }
+        // The step ends in the terminal state: delta = reward - V(s).
+        net.updateWeights(2.0, target[i] - value);
+    }
+    return {start, error()};
+}
+
+}  // namespace
+
+TEST(NeuralNetwork, LearnsTwoStateValuesWithAndWithoutTraces) {
+    for (bool withTraces : {false, true}) {
+        const std::pair<double, double> e = learnTwoStates(withTraces);
+        EXPECT_GT(e.first, 0.05) << withTraces;
+        EXPECT_LT(e.second, e.first / 100) << withTraces;
+    }
+}
