@@ -154,6 +154,18 @@ TEST(Configuration, FailedWriteIsReported) {
               Messages{"Was not able to write file (/dev/full)"});
 }
 
+TEST(Configuration, AFileThatOpensButCannotBeReadIsReported) {
+    // A directory opens for reading on Linux, and every read then fails.
+    TempDir dir;
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ProbeLearner learner(dir.path());
+    EXPECT_EQ(reportMessages(testing::internal::GetCapturedStderr()),
+              Messages{"Was not able to read file (" + dir.path() + ")"});
+    EXPECT_TRUE(reportMessages(testing::internal::GetCapturedStdout()).empty());
+    EXPECT_EQ(learner.ALPHA, 0.1);
+}
+
 // --- Reading: the regular cases --------------------------------------------
 
 TEST(Configuration, ReadsEveryKeyAndEveryWord) {
@@ -213,6 +225,19 @@ TEST(Configuration, NumbersThatAreNotFiniteAreRefused) {
     EXPECT_EQ(learner.GAMMA, 0.9);
     EXPECT_EQ(learner.LAMBDA, 0.5);
     EXPECT_EQ(learner.EPSILON, 0.3);
+}
+
+TEST(Configuration, ReadingReportsComeFromLoadConf) {
+    TempDir dir;
+    const std::string path = dir.file("learner.conf");
+    writeText(path, "TRACES none\nALPHA inf\n");
+    testing::internal::CaptureStderr();
+    ProbeLearner learner(path);
+    const std::string err = testing::internal::GetCapturedStderr();
+    const std::string head = "ERROR: File: Tembra.cpp   Function: loadConf   Line: ";
+    ASSERT_EQ(reportMessages(err).size(), 2u) << err;
+    EXPECT_EQ(err.rfind(head, 0), 0u) << err;
+    EXPECT_NE(err.find("\n" + head), std::string::npos) << err;
 }
 
 // --- Reading: the odd cases ------------------------------------------------
