@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <istream>
 #include <locale>
 #include <string>
 
@@ -14,15 +15,19 @@
 namespace {
 
 // ---------------------------------------------------------------------------
-// Configuration file reading. The file is read character by character from
-// its stream buffer, so that no line, however long, binary or unterminated,
-// makes the reader allocate more than one line's worth.
+// Configuration file reading. The file is read character by character, so
+// that no line, however long, binary or unterminated, makes the reader
+// allocate more than one line's worth. The stream, not its buffer, is read:
+// the buffer throws on a read error (a directory, a failing disk), the
+// stream turns that into its bad state.
 
 // Characters of a line (or of the rest of a line after its key) that the
 // reader takes; a longer line ends the reading.
 constexpr std::size_t LINE_LIMIT = 511;
 
 using CharTraits = std::char_traits<char>;
+
+bool isEnd(const int c) { return CharTraits::eq_int_type(c, CharTraits::eof()); }
 
 // The white space that separates words, independent of any locale (and
 // safe for bytes above 127).
@@ -34,18 +39,17 @@ enum class LineEnd { NEWLINE, END_OF_FILE, TOO_LONG };
 
 // The rest of the line, at most LINE_LIMIT characters; the newline is
 // consumed and not stored.
-LineEnd readRestOfLine(std::streambuf& in, std::string& text) {
+LineEnd readRestOfLine(std::istream& in, std::string& text) {
     text.clear();
     for (;;) {
-        const int c = in.sgetc();
-        if (CharTraits::eq_int_type(c, CharTraits::eof())) return LineEnd::END_OF_FILE;
+        const int c = in.peek();
+        if (isEnd(c)) return LineEnd::END_OF_FILE;
         if (c == '\n') {
-            in.sbumpc();
+            in.get();
             return LineEnd::NEWLINE;
         }
         if (text.size() == LINE_LIMIT) return LineEnd::TOO_LONG;
-        text.push_back(CharTraits::to_char_type(c));
-        in.sbumpc();
+        text.push_back(CharTraits::to_char_type(in.get()));
     }
 }
 
@@ -55,21 +59,20 @@ enum class WordEnd { WORD, LINE_ENDED, END_OF_FILE, TOO_LONG };
 // comes first, it is consumed and LINE_ENDED returned, so that the caller
 // looks at the next line's first character afresh (a blank line must not
 // turn a following comment or indented line into an entry).
-WordEnd readWord(std::streambuf& in, std::string& word) {
+WordEnd readWord(std::istream& in, std::string& word) {
     word.clear();
     for (;;) {
-        const int c = in.sgetc();
-        if (CharTraits::eq_int_type(c, CharTraits::eof())) return WordEnd::END_OF_FILE;
+        const int c = in.peek();
+        if (isEnd(c)) return WordEnd::END_OF_FILE;
         if (!isWhiteSpace(c)) break;
-        in.sbumpc();
+        in.get();
         if (c == '\n') return WordEnd::LINE_ENDED;
     }
     for (;;) {
-        const int c = in.sgetc();
-        if (CharTraits::eq_int_type(c, CharTraits::eof()) || isWhiteSpace(c)) return WordEnd::WORD;
+        const int c = in.peek();
+        if (isEnd(c) || isWhiteSpace(c)) return WordEnd::WORD;
         if (word.size() == LINE_LIMIT) return WordEnd::TOO_LONG;
-        word.push_back(CharTraits::to_char_type(c));
-        in.sbumpc();
+        word.push_back(CharTraits::to_char_type(in.get()));
     }
 }
 
@@ -161,8 +164,8 @@ void Tembra::saveConf() const {
 }
 
 void Tembra::loadConf() {
-    std::filebuf file;
-    if (file.open(confFileName.c_str(), std::ios::in) == nullptr) {
+    std::ifstream file(confFileName.c_str(), std::ios::in);
+    if (!file.is_open()) {
         TEMBRA_NOTICE("File (" << confFileName << ") didn't exist --> create");
         saveConf();
         return;
@@ -173,22 +176,10 @@ void Tembra::loadConf() {
     key.reserve(LINE_LIMIT);
     text.reserve(LINE_LIMIT);
 
-    // Assigns a number entry; atof semantics (longest valid prefix, 0.0 for
-    // no number), but a value that is not finite would only poison the
-    // weights, so it is refused.
-    auto assignNumber = [&](double& parameter) {
-        const double number = std::atof(text.c_str());
-        if (!std::isfinite(number)) {
-            TEMBRA_ERROR("Not a finite number for " << key << ": " << text);
-            return;
-        }
-        parameter = number;
-    };
-
     bool reading = true;
     while (reading) {
-        const int next = file.sgetc();
-        if (CharTraits::eq_int_type(next, CharTraits::eof())) break;
+        const int next = file.peek();
+        if (isEnd(next)) break;
 
         if (next == '#') {
             reading = readRestOfLine(file, text) == LineEnd::NEWLINE;
@@ -209,7 +200,7 @@ void Tembra::loadConf() {
         // Exactly one separator character, whatever it is: after a key
         // alone on its line that is the newline, and the next line is taken
         // as the value.
-        if (CharTraits::eq_int_type(file.sbumpc(), CharTraits::eof())) break;
+        if (isEnd(file.get())) break;
         const LineEnd lineEnd = readRestOfLine(file, text);
         // A file cut off right after its last key has no value to assign.
         if (lineEnd == LineEnd::END_OF_FILE && text.empty()) break;
@@ -217,31 +208,42 @@ void Tembra::loadConf() {
         // after it.
         reading = lineEnd == LineEnd::NEWLINE;
 
+        double* number = nullptr;
         if (key == "ALPHA") {
-            assignNumber(ALPHA);
+            number = &ALPHA;
         } else if (key == "LAMBDA") {
-            assignNumber(LAMBDA);
+            number = &LAMBDA;
         } else if (key == "GAMMA") {
-            assignNumber(GAMMA);
+            number = &GAMMA;
         } else if (key == "ACTION_SELECTION") {
             if (text == "GREEDY") ACTION_SELECTION = GREEDY;
             else if (text == "EPSILON_GREEDY") ACTION_SELECTION = EPSILON_GREEDY;
             else if (text == "SOFTMAX") ACTION_SELECTION = SOFTMAX;
             else TEMBRA_ERROR("Unknown ActionSelection Algorithm " << text);
         } else if (key == "EPSILON") {
-            assignNumber(EPSILON);
+            number = &EPSILON;
         } else if (key == "TEMPERATURE") {
-            assignNumber(TEMPERATURE);
+            number = &TEMPERATURE;
         } else if (key == "TRACES") {
             if (text == "REPLACING") TRACES = REPLACING;
             else if (text == "ACCUMULATING") TRACES = ACCUMULATING;
             else if (text == "NONE") TRACES = NONE;
             else TEMBRA_ERROR("Unknown Tracetype " << text);
         } else if (key == "TRACE_VALUE") {
-            assignNumber(TRACE_VALUE);
+            number = &TRACE_VALUE;
+        }
+        if (number != nullptr) {
+            // atof: the longest valid prefix, 0.0 for no number at all. A
+            // value that is not finite would only poison the weights.
+            const double parsed = std::atof(text.c_str());
+            if (std::isfinite(parsed)) *number = parsed;
+            else TEMBRA_ERROR("Not a finite number for " << key << ": " << text);
         }
         // Any other key is ignored without a word.
     }
+    // Opened but not readable (a directory, a failing disk): say so rather
+    // than go on as if the file had been read.
+    if (file.bad()) TEMBRA_ERROR("Was not able to read file (" << confFileName << ")");
     file.close();
 }
 
