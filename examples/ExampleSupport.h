@@ -2,7 +2,13 @@
 #define TEMBRA_EXAMPLES_EXAMPLESUPPORT_H
 
 // What every example shares: its command line (--config, --seed, --episodes,
-// --csv, --out) and a CSV learning curve (one row per episode).
+// --csv, --out), a CSV learning curve (one row per episode), and the way it
+// ends when a SIGTERM or SIGINT stops it: the learner returns from
+// controlLoop, the example saves what it learnt and exits with 128 + the
+// signal's number, as a shell reports a program ended by that signal, so
+// that job runners see the run as not finished.
+
+#include <signal.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -64,12 +70,48 @@ struct ExampleOptions {
     }
 };
 
+// The learners block their control signals while they live. An example
+// blocks them for its whole run instead: a SIGTERM that arrives between two
+// learners, or while one is saving, then waits for the next learner's poll
+// instead of ending the program before its results are written.
+inline void blockControlSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGUSR1);
+    sigaddset(&signals, SIGUSR2);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGINT);
+    sigprocmask(SIG_BLOCK, &signals, nullptr);
+}
+
+// Exit status of a run that a signal stopped (0 when none did).
+inline int stopStatus(bool sigTermReceived, bool sigIntReceived) {
+    if (sigTermReceived) return 128 + SIGTERM;
+    if (sigIntReceived) return 128 + SIGINT;
+    return 0;
+}
+
+// The file of one of several learning curves: label before the
+// extension ("curve.csv", "sarsa" -> "curve.sarsa.csv"), or after the name
+// when it has none.
+inline std::string labelledPath(const std::string& path, const std::string& label) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1 || dot == 0) {
+        return path + "." + label;
+    }
+    return path.substr(0, dot) + "." + label + path.substr(dot);
+}
+
 inline bool fileExists(const std::string& path) {
     struct stat info;
     return stat(path.c_str(), &info) == 0;
 }
 
-// One row per episode: episode,steps,return[,error].
+// One row per episode: episode,steps,return[,error]. Each row is flushed as
+// it is written, so that a run stopped at any moment leaves complete lines;
+// an episode that SIGINT cut short gets no row (its return is not an
+// episode's return).
 class LearningCurve {
 public:
     LearningCurve(const std::string& path, const std::string& errorColumn) {

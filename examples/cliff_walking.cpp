@@ -138,7 +138,7 @@ public:
     }
 
     ActionValueFunction& values() { return *this->avfPtr; }
-    bool stopped() const { return this->sigTermRcvd || this->sigIntRcvd; }
+    int exitStatus() const { return stopStatus(this->sigTermRcvd, this->sigIntRcvd); }
     double meanOfLast(int n) const {
         double sum = 0.0;
         int count = 0;
@@ -163,7 +163,7 @@ protected:
     }
     void finishEpisode() {
         returns_.push_back(episodeReturn_);
-        curve_.row(this->episodes, this->steps, episodeReturn_);
+        if (!this->continueEpisode) curve_.row(this->episodes, this->steps, episodeReturn_);
         if (this->episodes % 50 == 0 || this->episodes == options_.episodes) {
             std::printf("%-10s episode %4d  sum of rewards %7.1f  (mean of the last 50: %7.1f)\n", label_.c_str(),
                         this->episodes, episodeReturn_, meanOfLast(50));
@@ -208,12 +208,12 @@ bool saveAndReload(ActionValueFunction& q, const std::string& file, GreedyPath& 
 
 template <class Learner>
 bool runOne(const ExampleOptions& options, double lambda, const std::string& label, const std::string& file,
-            GreedyPath& path, bool& stopped) {
+            GreedyPath& path, int& exitStatus) {
     const bool freshConfig = !fileExists(options.config);
-    LearningCurve curve(options.csv.empty() ? "" : options.csv + "." + label, "");
+    LearningCurve curve(options.csv.empty() ? "" : labelledPath(options.csv, label), "");
     CliffAgent<Learner> agent(options, freshConfig, lambda, label, curve);
     agent.controlLoop();
-    stopped = agent.stopped();
+    exitStatus = agent.exitStatus();
     path = followGreedy(agent.values());
     GreedyPath reloaded;
     if (!saveAndReload(agent.values(), file, reloaded)) return false;
@@ -226,16 +226,19 @@ bool runOne(const ExampleOptions& options, double lambda, const std::string& lab
 int main(int argc, char** argv) {
     ExampleOptions options("cliff_walking", 500);
     if (!options.parse(argc, argv)) return 2;
+    blockControlSignals();
     double lambda = 0.0;
     if (options.extra.count("lambda") != 0) lambda = std::atof(options.extra["lambda"].c_str());
     const std::string base = options.out == "cliff_walking.tembra" ? "cliff_walking" : options.out;
 
     GreedyPath sarsaPath;
     GreedyPath watkinsPath;
-    bool stopped = false;
-    if (!runOne<Sarsa>(options, lambda, "sarsa", base + ".sarsa.q", sarsaPath, stopped)) return 1;
-    if (stopped) return 0;
-    if (!runOne<Watkins>(options, lambda, "watkins", base + ".watkins.q", watkinsPath, stopped)) return 1;
+    // A run stopped by a signal saves what it has learnt and ends there.
+    int status = 0;
+    if (!runOne<Sarsa>(options, lambda, "sarsa", base + ".sarsa.q", sarsaPath, status)) return 1;
+    if (status != 0) return status;
+    if (!runOne<Watkins>(options, lambda, "watkins", base + ".watkins.q", watkinsPath, status)) return 1;
+    if (status != 0) return status;
 
     std::cout << std::endl;
     printPath("Sarsa", sarsaPath);

@@ -62,6 +62,8 @@ public:
     double startError() const { return startError_; }
     double error() { return rmsError(*svfPtr, positionId_); }
     StateValueFunction& values() { return *svfPtr; }
+    int exitStatus() const { return stopStatus(sigTermRcvd, sigIntRcvd); }
+    int episodesDone() const { return episodes; }
     unsigned int positionId() const { return positionId_; }
 
 protected:
@@ -82,7 +84,7 @@ protected:
     }
     void finishEpisode() {
         const double rms = error();
-        curve_.row(episodes, steps, reward_, rms);
+        if (!continueEpisode) curve_.row(episodes, steps, reward_, rms);
         if (episodes % 10 == 0 || episodes == options_.episodes) {
             std::cout << "episode " << episodes << "  steps " << steps << "  rms error " << rms << std::endl;
         }
@@ -103,6 +105,7 @@ private:
 int main(int argc, char** argv) {
     ExampleOptions options("random_walk", 100);
     if (!options.parse(argc, argv)) return 2;
+    blockControlSignals();
     options.out = options.out == "random_walk.tembra" ? "random_walk.v" : options.out;
 
     RandomWalk agent(options, !fileExists(options.config));
@@ -128,5 +131,8 @@ int main(int argc, char** argv) {
     const bool learned = endError < 0.5 * agent.startError() && reloadedError == endError;
     std::cout << "result: rms error " << agent.startError() << " -> " << endError
               << (learned ? " (learned)" : " (NOT learned)") << std::endl;
-    return 0;
+    if (agent.exitStatus() != 0) {
+        std::cout << "stopped by a signal after " << agent.episodesDone() << " episodes" << std::endl;
+    }
+    return agent.exitStatus();
 }

@@ -61,6 +61,8 @@ public:
     double startError() const { return startError_; }
     double error() { return rmsError(*svfPtr); }
     StateValueFunction& values() { return *svfPtr; }
+    int exitStatus() const { return stopStatus(sigTermRcvd, sigIntRcvd); }
+    int episodesDone() const { return episodes; }
 
 protected:
     void setInitialState() {
@@ -80,7 +82,7 @@ protected:
     }
     void finishEpisode() {
         const double rms = error();
-        curve_.row(episodes, steps, reward_, rms);
+        if (!continueEpisode) curve_.row(episodes, steps, reward_, rms);
         if (episodes % 50 == 0 || episodes == options_.episodes) {
             std::cout << "episode " << episodes << "  steps " << steps << "  rms error " << rms << std::endl;
         }
@@ -100,6 +102,7 @@ private:
 int main(int argc, char** argv) {
     ExampleOptions options("random_walk_nn", 1000);
     if (!options.parse(argc, argv)) return 2;
+    blockControlSignals();
     options.out = options.out == "random_walk_nn.tembra" ? "random_walk_nn.v" : options.out;
 
     NetworkWalk agent(options, !fileExists(options.config));
@@ -123,5 +126,8 @@ int main(int argc, char** argv) {
     const bool learned = endError < 0.5 * agent.startError() && reloadedError == endError;
     std::cout << "result: rms error " << agent.startError() << " -> " << endError
               << (learned ? " (learned)" : " (NOT learned)") << std::endl;
-    return 0;
+    if (agent.exitStatus() != 0) {
+        std::cout << "stopped by a signal after " << agent.episodesDone() << " episodes" << std::endl;
+    }
+    return agent.exitStatus();
 }
