@@ -4,6 +4,8 @@
 #   make test-i386       i386 cross build (-m32 -msse2 -mfpmath=sse), tests under qemu-i386
 #   make test-sanitize   AddressSanitizer + UndefinedBehaviorSanitizer build, all tests
 #   make demo            build and run the demonstration example
+#   make plot            run the demonstration example and draw its learning curve
+#                        into learning-curve.png (needs gnuplot)
 #   make bench           build and run the benchmarks
 #   make install PREFIX=/some/prefix
 # Variables: JOBS (default 2), WERROR=ON (warnings are errors), CMAKE_FLAGS
@@ -19,11 +21,15 @@ CMAKE_FLAGS ?=
 SANITIZE_BUILD_TYPE ?= Debug
 DEMO ?= cliff_walking
 FUZZ_RUNS ?= 20000
+PLOT_DIR ?= $(BUILD_DIR)/plot
+# What learning_curve.gp is told for each demonstration (gnuplot -e).
+PLOT_SETTINGS_cliff_walking = ymin=-100; window=20
+PLOT_SETTINGS ?= $(PLOT_SETTINGS_$(DEMO))
 
 COMMON_FLAGS = $(if $(WERROR),-DTEMBRA_WERROR=$(WERROR)) $(CMAKE_FLAGS)
 CTEST = ctest --output-on-failure -j $(JOBS) --test-dir
 
-.PHONY: all configure build test test-i386 test-sanitize demo bench fuzz install clean
+.PHONY: all configure build test test-i386 test-sanitize demo plot bench fuzz install clean
 
 all: build
 
@@ -61,6 +67,22 @@ demo:
 	  exe=$$(find $(BUILD_DIR) -type f -name $(DEMO) -perm -u+x | head -n 1) && \
 	  echo "make demo: running $$exe" && "$$exe"; \
 	fi
+
+# The demonstration's learning curve: the example runs once in $(PLOT_DIR)
+# with --csv, and examples/learning_curve.gp draws every curve it wrote
+# (one line each) into learning-curve.png at the repository root.
+plot:
+	@command -v gnuplot >/dev/null || { echo "make plot: gnuplot is not installed (Debian: apt-get install gnuplot-nox)" >&2; exit 1; }
+	@if [ ! -e examples/$(DEMO).cpp ]; then echo "make plot: there is no example examples/$(DEMO) yet" >&2; exit 1; fi
+	@$(MAKE) --no-print-directory configure
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target $(DEMO)
+	rm -rf $(PLOT_DIR) && mkdir -p $(PLOT_DIR)
+	exe=$$(find $(BUILD_DIR) -type f -name $(DEMO) -perm -u+x | head -n 1) && \
+	  case $$exe in /*) ;; *) exe=$(CURDIR)/$$exe ;; esac && \
+	  echo "make plot: running $$exe --csv $(PLOT_DIR)/$(DEMO).csv" && \
+	  cd $(PLOT_DIR) && "$$exe" --csv $(DEMO).csv > $(DEMO).out
+	gnuplot -e 'plot_title="$(DEMO)"; $(PLOT_SETTINGS)' -c examples/learning_curve.gp learning-curve.png $(PLOT_DIR)
+	@echo "make plot: wrote learning-curve.png"
 
 # Every executable the bench/ build produces named bench_*.
 bench:
