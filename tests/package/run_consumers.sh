@@ -52,6 +52,14 @@ done
 [ -f "$libdir/cmake/tembra/tembraConfig.cmake" ] || fail "tembraConfig.cmake not installed"
 [ -f "$libdir/cmake/tembra/tembraConfigVersion.cmake" ] || fail "tembraConfigVersion.cmake not installed"
 [ -f "$libdir/pkgconfig/tembra.pc" ] || fail "tembra.pc not installed"
+# The tools, when built, are installed beside the library and find it from
+# there by themselves.
+if [ -f "$build_dir/tools/tembra-inspect" ]; then
+    for tool in tembra-inspect tembra-sweep; do
+        [ -x "$prefix/bin/$tool" ] || fail "bin/$tool not installed"
+        run env -u LD_LIBRARY_PATH "$prefix/bin/$tool" --help
+    done
+fi
 
 echo "== find_package(tembra CONFIG) consumer"
 run cmake -S "$here/find_package" -B "$work/find_package" "${cmake_options[@]}" \
