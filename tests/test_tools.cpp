@@ -441,6 +441,7 @@ TEST(ToolsSweep, RefusesWhatAConfigurationCannotHoldAndOtherUsageErrors) {
         {"--set ALPHA=0.1 --seeds 1,2,1", "seed 1 is given twice"},
         {"--set ALPHA=0.1 --seeds 4294967296", "a seed is a number"},
         {"--base missing.conf --set ALPHA=0.1", "cannot read the base configuration"},
+        {"--base . --set ALPHA=0.1", "is not a file"},
         {"--set ALPHA=0.1 --slurm --resume", "GNU parallel's"},
         {"--set ALPHA=0.1 --slurm --jobs 50%", "number of array tasks"},
     };
@@ -677,6 +678,11 @@ TEST(ToolsSweep, SummaryAveragesTheLastEpisodesOfCompleteLines) {
     EXPECT_DOUBLE_EQ(summary["GAMMA=1|c.csv"].mean, -2.0);
 
     EXPECT_EQ(run(dir, program(SWEEP) + " --summarize nowhere").status, 1);
+    // A run list pointing outside the sweep is damaged, not followed.
+    writeText(dir.file("runs/runs.tsv"), "run\tcombination\tseed\tdirectory\n1\tGAMMA=1\t1\t../elsewhere/seed-1\n");
+    const Result damaged = run(dir, program(SWEEP) + " --summarize runs");
+    EXPECT_EQ(damaged.status, 1);
+    EXPECT_TRUE(contains(damaged.err, "damaged line")) << damaged.err;
     EXPECT_EQ(run(dir, program(SWEEP) + " --summarize runs --last 0").status, 2);
     EXPECT_EQ(run(dir, program(SWEEP) + " --summarize runs --last 101%").status, 2);
 }

@@ -433,6 +433,7 @@ void writeConfigurations(const SweepOptions& options, const std::string& out, co
     } else {
         std::ifstream probe(baseSource);
         if (!probe) usageError("cannot read the base configuration " + printable(baseSource) + ": " + std::strerror(errno));
+        if (!isFile(baseSource)) usageError("the base configuration " + printable(baseSource) + " is not a file");
     }
     {
         std::unique_ptr<tembra_tools::QuietOutput> quiet;
@@ -741,7 +742,11 @@ int summarize(const SummaryOptions& options) {
             continue;
         }
         const std::vector<std::string> fields = split(line, '\t');
-        if (fields.size() != 4) failure(printable(indexPath) + ": damaged line '" + printable(line) + "'");
+        // The directory is where the summary writes the mean curve: it must
+        // stay below the sweep's directory.
+        const bool below = fields.size() == 4 && !fields[3].empty() && fields[3][0] != '/' &&
+                           ("/" + fields[3] + "/").find("/../") == std::string::npos;
+        if (!below) failure(printable(indexPath) + ": damaged line '" + printable(line) + "'");
         if (runsPerCombination[fields[1]]++ == 0) combinationOrder.push_back(fields[1]);
         runDirectories.push_back({fields[1], fields[3]});
     }
