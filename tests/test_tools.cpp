@@ -386,7 +386,10 @@ TEST(ToolsSweep, WritesEveryRunsConfigurationThroughTheLibrary) {
     ASSERT_EQ(index.size(), 9u);
     ASSERT_EQ(jobs.size(), 8u);
     EXPECT_EQ(index[0], "run\tcombination\tseed\tdirectory");
-    const std::string out = dir.path() + "/runs";
+    char* resolved = realpath(dir.path().c_str(), nullptr);
+    ASSERT_NE(resolved, nullptr);
+    const std::string out = std::string(resolved) + "/runs";
+    std::free(resolved);
     for (std::size_t c = 0; c < names.size(); ++c) {
         for (std::size_t s = 0; s < 2; ++s) {
             const std::size_t run = 2 * c + s;
@@ -406,9 +409,10 @@ TEST(ToolsSweep, WritesEveryRunsConfigurationThroughTheLibrary) {
     }
     EXPECT_EQ(readText(dir.file("runs/base.conf")), configuration("0.1", "0.5", "0.5", "EPSILON_GREEDY", "0.1", "NONE"));
 
-    // The same sweep again is fine; another one into the same place is not.
+    // The same sweep again is fine, however its directory is written;
+    // another one into the same place is not.
     EXPECT_EQ(run(dir, program(SWEEP) + " --base base.conf --set TRACES=ACCUMULATING,NONE --set ALPHA=0.250,1e-5"
-                                        " --seeds 7,3 --out runs --dry-run -- /bin/echo --config {conf} --seed {seed}"
+                                        " --seeds 7,3 --out ./runs/ --dry-run -- /bin/echo --config {conf} --seed {seed}"
                                         " --into {dir}")
                   .status,
               0);

@@ -113,6 +113,16 @@ std::string absolutePath(const std::string& path) {
     return currentDirectory() + "/" + path;
 }
 
+// The canonical absolute form of an existing path, so that "runs",
+// "./runs/" and a symbolic link to it make the same job list.
+std::string canonicalPath(const std::string& path) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) failure("cannot resolve " + printable(path) + ": " + std::strerror(errno));
+    const std::string result = resolved;
+    std::free(resolved);
+    return result;
+}
+
 std::string readWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -535,7 +545,7 @@ int sweep(const SweepOptions& options) {
 
     const std::vector<Run> runs = makeRuns(options.parameters, seeds);
     makeDirectories(options.out);
-    const std::string out = absolutePath(options.out);
+    const std::string out = canonicalPath(options.out);
 
     std::ostringstream jobs;
     std::ostringstream index;
