@@ -599,6 +599,23 @@ TEST(ToolsSweep, JobsRunWithTheControlSignalsUnblocked) {
     }
 }
 
+TEST(ToolsSweep, ResumesFromGnuParallelsJobLog) {
+    SKIP_WITHOUT(SWEEP);
+    if (!installed("parallel")) GTEST_SKIP() << "GNU parallel is not installed";
+    TempDir dir;
+    // Each run counts its starts; seed 2 fails until its directory holds "ok".
+    const std::string sweep = program(SWEEP) + " --seeds 1-3 --out runs --jobs 2";
+    const std::string job = " -- /bin/sh -c 'echo ran >> count; [ -e ok ] || [ {seed} != 2 ]'";
+    EXPECT_EQ(run(dir, sweep + job).status, 1) << "GNU parallel's count of failed jobs";
+    writeText(dir.file("runs/base/seed-2/ok"), "");
+    EXPECT_EQ(run(dir, sweep + " --resume" + job).status, 0);
+    EXPECT_EQ(readText(dir.file("runs/base/seed-2/count")), "ran\n") << "--resume does not retry a failed job";
+    EXPECT_EQ(run(dir, sweep + " --resume-failed" + job).status, 0);
+    EXPECT_EQ(readText(dir.file("runs/base/seed-1/count")), "ran\n");
+    EXPECT_EQ(readText(dir.file("runs/base/seed-2/count")), "ran\nran\n");
+    EXPECT_EQ(readText(dir.file("runs/base/seed-3/count")), "ran\n");
+}
+
 TEST(ToolsSweep, SlurmScriptRunsTheJobOfItsArrayIndex) {
     SKIP_WITHOUT(SWEEP);
     SKIP_WITHOUT(RANDOM_WALK);

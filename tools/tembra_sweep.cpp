@@ -420,6 +420,7 @@ struct SweepOptions {
     std::string jobs;
     std::string joblog;
     bool resume = false;
+    bool resumeFailed = false;
     std::vector<std::string> sshlogins;
     bool slurm = false;
     std::string time;
@@ -507,7 +508,7 @@ int sweep(const SweepOptions& options) {
     if (!options.slurm && (!options.time.empty() || !options.partition.empty() || !options.sbatchOptions.empty())) {
         usageError("--time, --partition and --sbatch go with --slurm");
     }
-    if (options.slurm && (options.resume || !options.sshlogins.empty() || !options.joblog.empty())) {
+    if (options.slurm && (options.resume || options.resumeFailed || !options.sshlogins.empty() || !options.joblog.empty())) {
         usageError("--joblog, --resume and --sshlogin are GNU parallel's; Slurm keeps its own records");
     }
     if (options.slurm && !options.jobs.empty() &&
@@ -585,6 +586,7 @@ int sweep(const SweepOptions& options) {
     if (!options.jobs.empty()) arguments.insert(arguments.end(), {"--jobs", options.jobs});
     arguments.insert(arguments.end(), {"--joblog", options.joblog.empty() ? out + "/" + JOBLOG_FILE : options.joblog});
     if (options.resume) arguments.push_back("--resume");
+    if (options.resumeFailed) arguments.push_back("--resume-failed");
     for (const std::string& login : options.sshlogins) arguments.insert(arguments.end(), {"--sshlogin", login});
     arguments.insert(arguments.end(), {"--arg-file", jobsPath});
     std::cout << PROGRAM << ": running them with GNU parallel; afterwards: " << PROGRAM << " --summarize "
@@ -891,7 +893,8 @@ int summarize(const SummaryOptions& options) {
 
 int usage(std::ostream& out, const int status) {
     out << "usage: " << PROGRAM << " [--base FILE] [--set KEY=V1,V2,...]... [--seeds LIST] --out DIR\n"
-        << "                    [--jobs N] [--joblog FILE] [--resume] [--sshlogin LOGIN]...\n"
+        << "                    [--jobs N] [--joblog FILE] [--resume | --resume-failed]\n"
+        << "                    [--sshlogin LOGIN]...\n"
         << "                    [--slurm [--time T] [--partition P] [--signal-time S] [--sbatch OPTION]...]\n"
         << "                    [--dry-run] -- PROGRAM ARGUMENTS...\n"
         << "       " << PROGRAM << " --summarize DIR [--last K | --last P%] [--column NAME] [--csv NAME]\n"
@@ -915,6 +918,8 @@ int usage(std::ostream& out, const int status) {
         << "  --jobs N          jobs at once (default: one per core)\n"
         << "  --joblog FILE     its job log (default DIR/parallel.joblog)\n"
         << "  --resume          skip the jobs the job log shows as done\n"
+        << "  --resume-failed   ... and run again those that failed or were stopped\n"
+        << "                    (a stopped example exits with 128 + the signal)\n"
         << "  --sshlogin LOGIN  run jobs on another machine too (it must see the same\n"
         << "                    paths); repeatable\n"
         << "  --slurm           write DIR/sweep.sbatch, an array job with one task per\n"
@@ -997,6 +1002,9 @@ int run(int argc, char** argv) {
         } else if (arg == "--resume") {
             sweepOnly = true;
             sweepOptions.resume = true;
+        } else if (arg == "--resume-failed") {
+            sweepOnly = true;
+            sweepOptions.resumeFailed = true;
         } else if (arg == "--sshlogin" || arg == "-S") {
             sweepOnly = true;
             sweepOptions.sshlogins.push_back(takeValue(i, argc, argv, arg));
