@@ -97,8 +97,11 @@ protected:
     // Drops weights, traces, stored and visited indices (a new layout follows).
     void releaseLearningData();
     // The exclusive upper bound of an active tile entry: every action's
-    // weight of that tile lies within the array.
-    const int activeIndexLimit() const { return ARRAY_SIZE - TILINGS * (layoutActions() - 1); }
+    // weight of that tile lies within the array. Without weights no entry
+    // is a tile (and a refused layout's counts may not even multiply).
+    const int activeIndexLimit() const {
+        return weights == nullptr ? 0 : ARRAY_SIZE - TILINGS * (layoutActions() - 1);
+    }
     // Every weight index is in [0, ARRAY_SIZE).
     const bool isWeightIndex(const int index) const { return index >= 0 && index < ARRAY_SIZE; }
     // Adds value to the weights of the stored active indices.

@@ -307,6 +307,19 @@ TEST(TilingsCreate, RefusesActionLayoutsWithoutActionsOrBeyondInt) {
     EXPECT_FALSE(many.hasWeights());
     many.create(state.get(), 2);
     EXPECT_TRUE(many.hasWeights());
+
+    // After a refusal for a huge number of actions, the trace operations
+    // for a valid index find no tile (and compute nothing that overflows).
+    ActionProbe huge(4, VarList{tiledVar(0, 0.5, Types::CLIP)});
+    testing::internal::CaptureStderr();
+    huge.create(state.get(), 1000000000);
+    EXPECT_EQ(reportMessages(testing::internal::GetCapturedStderr()).size(), 1u);
+    huge.replacingTraces(1.0, 3);
+    huge.accumulatingTraces(1.0, 3);
+    huge.storeActiveTiles(3);
+    huge.storeEpisodeState(3);
+    EXPECT_TRUE(huge.traceMap().empty());
+    EXPECT_TRUE(huge.visited().empty());
 }
 
 TEST(TileCoding, ARefusedGroupIsNeitherAppendedNorCounted) {
