@@ -17,7 +17,8 @@ JOBS ?= 2
 WERROR ?=
 CMAKE_FLAGS ?=
 SANITIZE_BUILD_TYPE ?= Debug
-DEMO ?= cliff_walking
+DEMO ?= mountain_car
+DEMO_ARGS ?=
 FUZZ_RUNS ?= 20000
 
 COMMON_FLAGS = $(if $(WERROR),-DTEMBRA_WERROR=$(WERROR)) $(CMAKE_FLAGS)
@@ -50,17 +51,15 @@ test-sanitize:
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(CTEST) $(SANITIZE_BUILD_DIR)
 
-# The demonstration: the example examples/$(DEMO), run from the repository
-# root. Until it exists there is nothing to show, which is not an error.
+# The demonstration: the example examples/$(DEMO), run in $(BUILD_DIR)/demo
+# so that the configuration and value-function files it writes stay out of
+# the source tree.
 demo:
-	@if [ ! -e examples/$(DEMO) ] && [ ! -e examples/$(DEMO).cpp ]; then \
-	  echo "make demo: there is no example examples/$(DEMO) yet; nothing to run."; \
-	else \
-	  $(MAKE) --no-print-directory configure && \
-	  cmake --build $(BUILD_DIR) -j $(JOBS) --target $(DEMO) && \
-	  exe=$$(find $(BUILD_DIR) -type f -name $(DEMO) -perm -u+x | head -n 1) && \
-	  echo "make demo: running $$exe" && "$$exe"; \
-	fi
+	@$(MAKE) --no-print-directory configure >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $(DEMO) >/dev/null
+	@mkdir -p $(BUILD_DIR)/demo
+	@echo "make demo: running examples/$(DEMO) in $(BUILD_DIR)/demo"
+	@cd $(BUILD_DIR)/demo && $(CURDIR)/$(BUILD_DIR)/examples/$(DEMO) $(DEMO_ARGS)
 
 # Every executable the bench/ build produces named bench_*.
 bench:
