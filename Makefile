@@ -74,23 +74,11 @@ bench:
 	  done; \
 	fi
 
-# libFuzzer harnesses (clang): each fuzz_* executable runs FUZZ_RUNS inputs,
-# starting from fuzz/corpus/<harness>/ when there is one; what it finds goes
-# into the build directory, never into the checked-in corpus.
+# libFuzzer harnesses (clang), built and run by fuzz/run.sh: each runs
+# FUZZ_RUNS inputs from a copy of fuzz/corpus/<harness>/.
 fuzz:
-	@if [ ! -f fuzz/CMakeLists.txt ]; then \
-	  echo "make fuzz: there are no fuzz harnesses (fuzz/CMakeLists.txt) yet; nothing to run."; \
-	else \
-	  cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-	    -DTEMBRA_FUZZ=ON -DTEMBRA_BUILD_TESTS=OFF -DTEMBRA_BUILD_EXAMPLES=OFF $(COMMON_FLAGS) && \
-	  cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) && \
-	  for exe in $$(find $(FUZZ_BUILD_DIR) -type f -name 'fuzz_*' -perm -u+x | sort); do \
-	    name=$$(basename $$exe); work=$(FUZZ_BUILD_DIR)/corpus/$$name; seeds=; \
-	    mkdir -p $$work; if [ -d fuzz/corpus/$$name ]; then seeds=fuzz/corpus/$$name; fi; \
-	    echo "== $$name: $(FUZZ_RUNS) runs"; \
-	    "$$exe" -runs=$(FUZZ_RUNS) -seed=1 $$work $$seeds || exit 1; \
-	  done; \
-	fi
+	TEMBRA_FUZZ_RUNS=$(FUZZ_RUNS) TEMBRA_FUZZ_BUILD_DIR=$(FUZZ_BUILD_DIR) \
+	  TEMBRA_FUZZ_CMAKE_FLAGS="$(COMMON_FLAGS)" fuzz/run.sh
 
 install: build
 	cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix $(PREFIX),)

@@ -20,7 +20,8 @@ command -v clang++ >/dev/null || { echo "fuzz/run.sh: clang++ not found" >&2; ex
 
 cmake -S "$root" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
       -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTEMBRA_FUZZ=ON \
-      -DTEMBRA_BUILD_TESTS=OFF -DTEMBRA_BUILD_EXAMPLES=OFF -DTEMBRA_INSTALL=OFF >/dev/null
+      -DTEMBRA_BUILD_TESTS=OFF -DTEMBRA_BUILD_EXAMPLES=OFF -DTEMBRA_INSTALL=OFF \
+      ${TEMBRA_FUZZ_CMAKE_FLAGS:-} >/dev/null
 cmake --build "$build" -j 2
 
 if [ "$#" -gt 0 ]; then

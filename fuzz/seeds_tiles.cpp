@@ -2,8 +2,7 @@
 // itself: small valid V and Q files over one and two variables, every tile
 // type, both trace storages, one or two groups and an empty container.
 //
-//   g++ -std=c++17 -Isrc fuzz/make_tile_seeds.cpp src/*.cpp -o /tmp/make_tile_seeds
-//   /tmp/make_tile_seeds fuzz/corpus
+//   build-fuzz/fuzz/seeds_tiles fuzz/corpus
 
 #include <cstdio>
 #include <list>
