@@ -34,9 +34,9 @@ public:
 };
 // [action]
 
-const int DOOR = 6;
-
 // [agent]
+const int DOOR = 6;  // the corridor's last cell
+
 class Corridor : public Sarsa {
 public:
     Corridor(const std::string& configFile, ActionValueFunction* values, const int episodesToRun)
