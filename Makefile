@@ -19,11 +19,13 @@ JOBS ?= 2
 WERROR ?=
 CMAKE_FLAGS ?=
 SANITIZE_BUILD_TYPE ?= Debug
-DEMO ?= cliff_walking
+DEMO ?= mountain_car
+DEMO_ARGS ?=
 FUZZ_RUNS ?= 20000
 PLOT_DIR ?= $(BUILD_DIR)/plot
 # What learning_curve.gp is told for each demonstration (gnuplot -e).
 PLOT_SETTINGS_cliff_walking = ymin=-100; window=20
+PLOT_SETTINGS_mountain_car = ymin=-600; window=5
 PLOT_SETTINGS ?= $(PLOT_SETTINGS_$(DEMO))
 
 COMMON_FLAGS = $(if $(WERROR),-DTEMBRA_WERROR=$(WERROR)) $(CMAKE_FLAGS)
@@ -56,17 +58,15 @@ test-sanitize:
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(CTEST) $(SANITIZE_BUILD_DIR)
 
-# The demonstration: the example examples/$(DEMO), run from the repository
-# root. Until it exists there is nothing to show, which is not an error.
+# The demonstration: the example examples/$(DEMO), run in $(BUILD_DIR)/demo
+# so that the configuration and value-function files it writes stay out of
+# the source tree.
 demo:
-	@if [ ! -e examples/$(DEMO) ] && [ ! -e examples/$(DEMO).cpp ]; then \
-	  echo "make demo: there is no example examples/$(DEMO) yet; nothing to run."; \
-	else \
-	  $(MAKE) --no-print-directory configure && \
-	  cmake --build $(BUILD_DIR) -j $(JOBS) --target $(DEMO) && \
-	  exe=$$(find $(BUILD_DIR) -type f -name $(DEMO) -perm -u+x | head -n 1) && \
-	  echo "make demo: running $$exe" && "$$exe"; \
-	fi
+	@$(MAKE) --no-print-directory configure >/dev/null
+	@cmake --build $(BUILD_DIR) -j $(JOBS) --target $(DEMO) >/dev/null
+	@mkdir -p $(BUILD_DIR)/demo
+	@echo "make demo: running examples/$(DEMO) in $(BUILD_DIR)/demo"
+	@cd $(BUILD_DIR)/demo && $(CURDIR)/$(BUILD_DIR)/examples/$(DEMO) $(DEMO_ARGS)
 
 # The demonstration's learning curve: the example runs once in $(PLOT_DIR)
 # with --csv, and examples/learning_curve.gp draws every curve it wrote
@@ -97,23 +97,11 @@ bench:
 	  done; \
 	fi
 
-# libFuzzer harnesses (clang): each fuzz_* executable runs FUZZ_RUNS inputs,
-# starting from fuzz/corpus/<harness>/ when there is one; what it finds goes
-# into the build directory, never into the checked-in corpus.
+# libFuzzer harnesses (clang), built and run by fuzz/run.sh: each runs
+# FUZZ_RUNS inputs from a copy of fuzz/corpus/<harness>/.
 fuzz:
-	@if [ ! -f fuzz/CMakeLists.txt ]; then \
-	  echo "make fuzz: there are no fuzz harnesses (fuzz/CMakeLists.txt) yet; nothing to run."; \
-	else \
-	  cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
-	    -DTEMBRA_FUZZ=ON -DTEMBRA_BUILD_TESTS=OFF -DTEMBRA_BUILD_EXAMPLES=OFF $(COMMON_FLAGS) && \
-	  cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) && \
-	  for exe in $$(find $(FUZZ_BUILD_DIR) -type f -name 'fuzz_*' -perm -u+x | sort); do \
-	    name=$$(basename $$exe); work=$(FUZZ_BUILD_DIR)/corpus/$$name; seeds=; \
-	    mkdir -p $$work; if [ -d fuzz/corpus/$$name ]; then seeds=fuzz/corpus/$$name; fi; \
-	    echo "== $$name: $(FUZZ_RUNS) runs"; \
-	    "$$exe" -runs=$(FUZZ_RUNS) -seed=1 $$work $$seeds || exit 1; \
-	  done; \
-	fi
+	TEMBRA_FUZZ_RUNS=$(FUZZ_RUNS) TEMBRA_FUZZ_BUILD_DIR=$(FUZZ_BUILD_DIR) \
+	  TEMBRA_FUZZ_CMAKE_FLAGS="$(COMMON_FLAGS)" fuzz/run.sh
 
 install: build
 	cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix $(PREFIX),)

@@ -86,7 +86,7 @@ double nanWithPayload() {
     return d;
 }
 
-const std::vector<double> SPECIAL{0.0,
+const std::vector<double> ODD_WEIGHTS{0.0,
                                   -0.0,
                                   std::numeric_limits<double>::infinity(),
                                   -std::numeric_limits<double>::infinity(),
@@ -136,9 +136,9 @@ TEST(Files, RoundTripsAreBitExact) {
     const std::vector<IntVar> vars{{oddName, -4, -2}, {std::string("\0", 1), 7, 9}};
     VTable v(makeState(vars));
     v.setTraceStorage(Types::ARRAY);
-    for (int i = 0; i < 9; ++i) v.weights[i] = SPECIAL[static_cast<std::size_t>(i)];
+    for (int i = 0; i < 9; ++i) v.weights[i] = ODD_WEIGHTS[static_cast<std::size_t>(i)];
     ASSERT_EQ(v.save(dir.file("v.bin")), 0);
-    EXPECT_EQ(readFile(dir.file("v.bin")), vFile(vars, body(1, {3, 1}, 9, SPECIAL)));
+    EXPECT_EQ(readFile(dir.file("v.bin")), vFile(vars, body(1, {3, 1}, 9, ODD_WEIGHTS)));
 
     VTable fresh(dir.file("v.bin"));
     VTable reused(makeState({{"z", 0, 40}}));  // another geometry, replaced by the file
@@ -147,7 +147,7 @@ TEST(Files, RoundTripsAreBitExact) {
         EXPECT_EQ(t->traceStorage, Types::ARRAY);
         EXPECT_EQ(t->strides(), (std::vector<int>{3, 1}));
         EXPECT_EQ(t->ARRAY_SIZE, 9);
-        EXPECT_TRUE(sameWeightBits(t->weightVector(), SPECIAL));
+        EXPECT_TRUE(sameWeightBits(t->weightVector(), ODD_WEIGHTS));
         EXPECT_EQ(t->eTraces, nullptr);
         EXPECT_EQ(t->getStatePtr()->getVariableId(oddName), 0u);
         EXPECT_EQ(t->getStatePtr()->getMinValueInt(1), 7);
@@ -155,7 +155,7 @@ TEST(Files, RoundTripsAreBitExact) {
 
     std::unique_ptr<QTable> q(makeQ(ONE_VAR, 3));
     q->setTraceStorage(Types::ARRAY);
-    q->setWeights(SPECIAL);
+    q->setWeights(ODD_WEIGHTS);
     ASSERT_EQ(q->save(dir.file("q.bin")), 0);
     QTable qFresh(dir.file("q.bin"));
     std::unique_ptr<QTable> qReused(makeQ({{"b", 0, 1}, {"c", 0, 1}}, 5));
@@ -166,7 +166,7 @@ TEST(Files, RoundTripsAreBitExact) {
         EXPECT_EQ(t->traceStorage, Types::ARRAY);
         EXPECT_EQ(t->strides(), std::vector<int>{3});
         EXPECT_EQ(t->ARRAY_SIZE, 9);
-        EXPECT_TRUE(sameWeightBits(t->weightVector(), SPECIAL));
+        EXPECT_TRUE(sameWeightBits(t->weightVector(), ODD_WEIGHTS));
     }
     // Saving what was read writes the same bytes again.
     ASSERT_EQ(qFresh.save(dir.file("q2.bin")), 0);

@@ -18,6 +18,7 @@ using lookup_test::makeState;
 using lookup_test::QTable;
 using lookup_test::VTable;
 using test_support::reportMessages;
+using test_support::TempDir;
 
 namespace {
 
@@ -582,6 +583,15 @@ TEST(ValueFunction, InitialWeightSettingsAreClassWideAndResetByTableConstructors
     ValueFunction::setValue(0.25);
     after->create();
     EXPECT_EQ(after->weightVector(), std::vector<double>(4, 0.25));
+
+    // The file-name constructors reset the value as well.
+    TempDir dir;
+    ASSERT_EQ(before->save(dir.file("q.bin")), 0);
+    std::unique_ptr<QTable> pending(makeQ({{"a", 0, 1}}, 1, false));
+    ValueFunction::setValue(0.25);
+    QTable fromFile(dir.file("q.bin"));
+    pending->create();
+    EXPECT_EQ(pending->weightVector(), std::vector<double>(2, 0.0));
 
     // The state table creates its weights while it is constructed.
     ValueFunction::setValue(0.25);

@@ -74,6 +74,11 @@ const char* const RANDOM_WALK_NN = TEMBRA_EXAMPLE_RANDOM_WALK_NN;
 #else
 const char* const RANDOM_WALK_NN = nullptr;
 #endif
+#ifdef TEMBRA_EXAMPLE_MOUNTAIN_CAR
+const char* const MOUNTAIN_CAR = TEMBRA_EXAMPLE_MOUNTAIN_CAR;
+#else
+const char* const MOUNTAIN_CAR = nullptr;
+#endif
 
 #define SKIP_WITHOUT(program)                                                                  \
     do {                                                                                       \
@@ -739,14 +744,15 @@ std::size_t lineCount(const std::string& path) {
     return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// Sends sig once the curve has a few rows; returns the exit status (-1: the
-// program did not exit normally, -2: it never wrote its curve).
-int stopWhenLearning(const TempDir& dir, const pid_t pid, const std::string& curve, const int sig) {
+// Sends sig once the curve has `rows` lines; returns the exit status (-1:
+// the program did not exit normally, -2: it never wrote its curve).
+int stopWhenLearning(const TempDir& dir, const pid_t pid, const std::string& curve, const int sig,
+                     const std::size_t rows = 20) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (lineCount(dir.file(curve)) < 20 && std::chrono::steady_clock::now() < deadline) {
+    while (lineCount(dir.file(curve)) < rows && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    const bool learning = lineCount(dir.file(curve)) >= 20;
+    const bool learning = lineCount(dir.file(curve)) >= rows;
     kill(pid, learning ? sig : SIGKILL);
     int raw = 0;
     waitpid(pid, &raw, 0);
@@ -755,12 +761,12 @@ int stopWhenLearning(const TempDir& dir, const pid_t pid, const std::string& cur
 }
 
 // Every line complete, episodes numbered 1, 2, ... without a gap.
-void expectCompleteCurve(const std::string& path, const std::size_t columns) {
+void expectCompleteCurve(const std::string& path, const std::size_t columns, const std::size_t rows = 20) {
     const std::string text = readText(path);
     ASSERT_FALSE(text.empty());
     EXPECT_EQ(text.back(), '\n') << path;
     const std::vector<std::string> all = lines(text);
-    ASSERT_GE(all.size(), 20u);
+    ASSERT_GE(all.size(), rows);
     for (std::size_t i = 1; i < all.size(); ++i) {
         const std::vector<std::string> fields = split(all[i], ',');
         ASSERT_EQ(fields.size(), columns) << path << ": " << all[i];
@@ -822,6 +828,19 @@ TEST(ExamplesStopped, BySigtermTheNetworkWalkSavesItsNetwork) {
     EXPECT_EQ(stopWhenLearning(dir, pid, "curve.csv", SIGTERM), 128 + SIGTERM);
     expectCompleteCurve(dir.file("curve.csv"), 4);
     expectLoadable<NeuralNetwork>(dir, "random_walk_nn.v");
+}
+
+TEST(ExamplesStopped, BySigtermMountainCarSavesItsTileCoding) {
+    SKIP_WITHOUT(MOUNTAIN_CAR);
+    TempDir dir;
+    const pid_t pid = start(dir, MOUNTAIN_CAR, FOREVER);
+    EXPECT_EQ(stopWhenLearning(dir, pid, "curve.csv", SIGTERM, 5), 128 + SIGTERM);
+    expectCompleteCurve(dir.file("curve.csv"), 3, 5);
+    const Result inspect = run(dir, program(INSPECT) + " mountain_car.q");
+    EXPECT_EQ(inspect.status, 0) << inspect.err;
+#if TEST_TILES
+    expectLoadable<ActionTileCoding>(dir, "mountain_car.q");
+#endif
 }
 
 // --- the learning-curve script ----------------------------------------------------

@@ -1,0 +1,198 @@
+#include "ActionTilings.h"
+
+#include <cfloat>
+#include <utility>
+
+#include "Report.h"
+
+ActionTilings::ActionTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
+    : Tilings(numberOfTilings, varList), ACTIONS(0) {}
+
+// The body's strides and ARRAY_SIZE are checked against the number of
+// actions, so that number is set before the body is read.
+ActionTilings::ActionTilings(State* aStatePtr, int numberOfActions, FILE* file)
+    : Tilings(aStatePtr), ACTIONS(numberOfActions) {
+    (void)load(file);
+}
+
+ActionTilings::~ActionTilings() = default;
+
+void ActionTilings::create(State* aStatePtr, int numberOfActions) {
+    ACTIONS = numberOfActions;
+    (void)createGeometry(aStatePtr, ACTIONS);
+}
+
+const bool ActionTilings::checkActionIndex(const int actionIndex, const char* function, const int line) const {
+    if (actionIndex < 0 || actionIndex >= ACTIONS) {
+        TEMBRA_ERROR_AT(function, line,
+                        "actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
+        return false;
+    }
+    return true;
+}
+
+const double ActionTilings::getActionValue(int actionIndex) const {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return DBL_MAX;
+    }
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return 0.0;
+    const int LIMIT = activeIndexLimit();
+    const int ACTION_OFFSET = TILINGS * actionIndex;
+    double value = 0.0;
+    for (int t = 0; t < TILINGS; ++t) {
+        const int index = activeTiles[t];
+        if (index >= 0 && index < LIMIT) value += weights[index + ACTION_OFFSET];
+    }
+    return value;
+}
+
+void ActionTilings::setActionValue(int actionIndex, const double value) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return;
+    }
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    const int BLOCK = TILINGS * ACTIONS;
+    for (int w = TILINGS * actionIndex; w < ARRAY_SIZE; w += BLOCK) {
+        for (int t = 0; t < TILINGS; ++t) weights[w + t] = value;
+    }
+}
+
+void ActionTilings::setActiveActionValue(int actionIndex, const double value) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return;
+    }
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    const int LIMIT = activeIndexLimit();
+    for (int t = 0; t < TILINGS; ++t) {
+        const int index = activeTiles[t];
+        if (index >= 0 && index < LIMIT) weights[index + TILINGS * actionIndex] = value;
+    }
+}
+
+void ActionTilings::replacingTraces(const double VALUE, int actionIndex) {
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    const int LIMIT = activeIndexLimit();
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
+                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+                                "updateWeights!");
+                return;
+            }
+            for (int t = 0; t < TILINGS; ++t) {
+                const int index = activeTiles[t];
+                if (index < 0 || index >= LIMIT) continue;
+                for (int b = 0; b < ACTIONS; ++b) eTraces[index + TILINGS * b] = (b == actionIndex) ? VALUE : 0.0;
+            }
+            return;
+        case Types::MAP:
+            for (int t = 0; t < TILINGS; ++t) {
+                const int index = activeTiles[t];
+                if (index < 0 || index >= LIMIT) continue;
+                for (int b = 0; b < ACTIONS; ++b) {
+                    if (b == actionIndex) {
+                        eTracesMap[index + TILINGS * b] = VALUE;
+                    } else {
+                        eTracesMap.erase(index + TILINGS * b);
+                    }
+                }
+            }
+            return;
+    }
+    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+}
+
+void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    const int LIMIT = activeIndexLimit();
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
+                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+                                "updateWeights!");
+                return;
+            }
+            for (int t = 0; t < TILINGS; ++t) {
+                const int index = activeTiles[t];
+                if (index >= 0 && index < LIMIT) eTraces[index + TILINGS * actionIndex] += VALUE;
+            }
+            return;
+        case Types::MAP:
+            for (int t = 0; t < TILINGS; ++t) {
+                const int index = activeTiles[t];
+                if (index < 0 || index >= LIMIT) continue;
+                const std::pair<std::map<int, double>::iterator, bool> entry =
+                    eTracesMap.insert(std::make_pair(index + TILINGS * actionIndex, VALUE));
+                if (!entry.second) entry.first->second += VALUE;
+            }
+            return;
+    }
+    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+}
+
+void ActionTilings::storeActiveTiles(int actionIndex) {
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    if (TILINGS < 1) return;
+    if (storedActiveIndices == nullptr) storedActiveIndices = new int[static_cast<std::size_t>(TILINGS)];
+    const int LIMIT = activeIndexLimit();
+    for (int t = 0; t < TILINGS; ++t) {
+        const int index = activeTiles[t];
+        storedActiveIndices[t] = (index >= 0 && index < LIMIT) ? index + TILINGS * actionIndex : -1;
+    }
+}
+
+void ActionTilings::storeEpisodeState(int actionIndex) {
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    const int LIMIT = activeIndexLimit();
+    for (int t = 0; t < TILINGS; ++t) {
+        const int index = activeTiles[t];
+        if (index >= 0 && index < LIMIT) episodeIndexHistorySet.insert(index + TILINGS * actionIndex);
+    }
+}
+
+const bool ActionTilings::removeAction(int actionIndex) {
+    if (ACTIONS == 1) {
+        TEMBRA_ERROR("ACTIONS == 1 --> Can not remove last action!");
+        return false;
+    }
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return false;
+    }
+    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return false;
+
+    const int NEW_ACTIONS = ACTIONS - 1;
+    const int NEW_ARRAY_SIZE = ARRAY_SIZE / ACTIONS * NEW_ACTIONS;
+    double* newWeights = newDoubles(NEW_ARRAY_SIZE);
+    if (newWeights == nullptr) return false;
+
+    // Block by block (one block per combination of tile numbers), every
+    // action but the removed one keeps its TILINGS weights in order.
+    const int BLOCK = TILINGS * ACTIONS;
+    int next = 0;
+    for (int block = 0; block < ARRAY_SIZE; block += BLOCK) {
+        for (int b = 0; b < ACTIONS; ++b) {
+            if (b == actionIndex) continue;
+            for (int t = 0; t < TILINGS; ++t) newWeights[next++] = weights[block + TILINGS * b + t];
+        }
+    }
+
+    // The tile offsets do not depend on the number of actions; the strides do.
+    int stride = TILINGS * NEW_ACTIONS;
+    for (int d = DIMENSIONS - 1; d >= 0; --d) {
+        indexOffset[d] = stride;
+        stride = stride * tiles[d];
+    }
+    // The old layout's traces, stored and visited indices and active tiles
+    // mean other weights now.
+    releaseLearningData();
+    ACTIONS = NEW_ACTIONS;
+    ARRAY_SIZE = NEW_ARRAY_SIZE;
+    weights = newWeights;
+    return true;
+}

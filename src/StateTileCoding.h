@@ -1,0 +1,55 @@
+#ifndef TEMBRA_STATETILECODING_H
+#define TEMBRA_STATETILECODING_H
+
+#include <string>
+
+#include "StateTilings.h"
+#include "StateValueFunction.h"
+#include "TileCoding.h"
+
+// The tile-coded V(s): the sum over all registered StateTilings groups of
+// the weights of their active tiles. Built on a State of floating-point
+// variables (all registered, with their final bounds) and given its groups
+// with registerTiling; or read from a V file.
+class TEMBRA_API StateTileCoding : public StateValueFunction, public TileCoding {
+public:
+    // Resets the class-wide initial weight to 0.0 and the initial-weight
+    // function to getValue: groups registered later start at 0.0 unless the
+    // using program changes either in between.
+    explicit StateTileCoding(State* aStatePtr);
+    // Reads a V file (its State included).
+    explicit StateTileCoding(const std::string& fileName);
+    virtual ~StateTileCoding();
+
+    using StateValueFunction::load;
+    using StateValueFunction::save;
+
+    virtual void initWeights(const double (*initFunctionPtr)());
+    virtual void initEligibilityTraces();
+    virtual void updateWeights(const double ALPHA, const double DELTA);
+    virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
+    virtual void accumulatingTraces(const double VALUE);
+    virtual void replacingTraces(const double VALUE);
+    // Clamps the weights, but only when a limit was set.
+    virtual void checkWeightLimit();
+    virtual const double getMinWeight() const;
+    virtual const double getAvgWeight(const bool abs) const;
+    virtual const double getMaxWeight() const;
+    virtual void setState();
+    virtual void storeState();
+    virtual void initEpisodeStateHistory();
+    virtual void valueEpisode(const double value);
+    virtual const double getStateValue() const;
+    // Creates the group on this value function's State, initialises its
+    // weights and takes it over. A group whose geometry is refused is
+    // reported and deleted, and adds no tilings.
+    virtual void registerTiling(StateTilings* stateTilingPtr);
+
+protected:
+    virtual const int save(FILE* file) const;
+    // Replaces every group by those of a container body; on failure no
+    // group is left.
+    virtual const int load(FILE* file);
+};
+
+#endif

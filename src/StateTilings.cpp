@@ -1,0 +1,89 @@
+#include "StateTilings.h"
+
+#include <cfloat>
+#include <utility>
+
+#include "Report.h"
+
+StateTilings::StateTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
+    : Tilings(numberOfTilings, varList) {}
+
+StateTilings::StateTilings(State* aStatePtr, FILE* file) : Tilings(aStatePtr, file) {}
+
+StateTilings::~StateTilings() = default;
+
+void StateTilings::create(State* aStatePtr) { (void)createGeometry(aStatePtr, 1); }
+
+const double StateTilings::getStateValue() const {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return DBL_MAX;
+    }
+    double value = 0.0;
+    for (int t = 0; t < TILINGS; ++t) {
+        const int index = activeTiles[t];
+        if (isWeightIndex(index)) value += weights[index];
+    }
+    return value;
+}
+
+void StateTilings::replacingTraces(const double VALUE) {
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
+                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+                                "updateWeights!");
+                return;
+            }
+            for (int t = 0; t < TILINGS; ++t) {
+                if (isWeightIndex(activeTiles[t])) eTraces[activeTiles[t]] = VALUE;
+            }
+            return;
+        case Types::MAP:
+            for (int t = 0; t < TILINGS; ++t) {
+                if (isWeightIndex(activeTiles[t])) eTracesMap[activeTiles[t]] = VALUE;
+            }
+            return;
+    }
+    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+}
+
+void StateTilings::accumulatingTraces(const double VALUE) {
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
+                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+                                "updateWeights!");
+                return;
+            }
+            for (int t = 0; t < TILINGS; ++t) {
+                if (isWeightIndex(activeTiles[t])) eTraces[activeTiles[t]] += VALUE;
+            }
+            return;
+        case Types::MAP:
+            for (int t = 0; t < TILINGS; ++t) {
+                if (!isWeightIndex(activeTiles[t])) continue;
+                const std::pair<std::map<int, double>::iterator, bool> entry =
+                    eTracesMap.insert(std::make_pair(activeTiles[t], VALUE));
+                if (!entry.second) entry.first->second += VALUE;
+            }
+            return;
+    }
+    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+}
+
+void StateTilings::storeActiveTiles() {
+    if (TILINGS < 1) return;
+    if (storedActiveIndices == nullptr) storedActiveIndices = new int[static_cast<std::size_t>(TILINGS)];
+    for (int t = 0; t < TILINGS; ++t) {
+        storedActiveIndices[t] = isWeightIndex(activeTiles[t]) ? activeTiles[t] : -1;
+    }
+}
+
+void StateTilings::storeEpisodeState() {
+    for (int t = 0; t < TILINGS; ++t) {
+        if (isWeightIndex(activeTiles[t])) episodeIndexHistorySet.insert(activeTiles[t]);
+    }
+}

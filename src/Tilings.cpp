@@ -1,0 +1,617 @@
+#include "Tilings.h"
+
+#include <cfloat>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "FileIO.h"
+#include "Report.h"
+#include "Utility.h"
+
+namespace {
+
+// An index as the activation computed it: exact while it is an integer of
+// reasonable size, otherwise the double itself (a NaN or a huge tile number
+// from values far outside the bounds).
+struct IndexText {
+    double index;
+};
+
+std::ostream& operator<<(std::ostream& os, const IndexText& text) {
+    if (std::floor(text.index) == text.index && std::fabs(text.index) < 9.0e15) {
+        return os << static_cast<long long>(text.index);
+    }
+    return os << text.index;
+}
+
+}  // namespace
+
+Tilings::Tilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
+    : TILINGS(numberOfTilings),
+      DIMENSIONS(static_cast<int>(varList.size())),
+      traceStorage(Types::MAP),
+      statePtr(nullptr) {
+    initPointers();
+    allocateMemory();
+    if (vars != nullptr) {
+        int d = 0;
+        for (const Types::TILINGS_VAR_STRUCT& var : varList) vars[d++] = var;
+    }
+}
+
+Tilings::Tilings(State* aStatePtr, FILE* file) : Tilings(aStatePtr) { (void)load(file); }
+
+Tilings::Tilings(State* aStatePtr) : TILINGS(0), DIMENSIONS(0), traceStorage(Types::MAP), statePtr(aStatePtr) {
+    initPointers();
+}
+
+Tilings::~Tilings() { freeMemory(); }
+
+void Tilings::initPointers() {
+    vars = nullptr;
+    tiles = nullptr;
+    tileWidth = nullptr;
+    indexOffset = nullptr;
+    activeTiles = nullptr;
+    storedActiveIndices = nullptr;
+    tileOffset = nullptr;
+    ARRAY_SIZE = 0;
+    weights = nullptr;
+    eTraces = nullptr;
+    varValueCache = nullptr;
+}
+
+double* Tilings::newDoubles(const long long count) {
+    if (count < 1) return nullptr;
+    if (static_cast<unsigned long long>(count) > PTRDIFF_MAX / sizeof(double)) {
+        TEMBRA_ERROR("cannot allocate " << count << " doubles --> more than the address space holds");
+        return nullptr;
+    }
+    double* array = new (std::nothrow) double[static_cast<std::size_t>(count)];
+    if (array == nullptr) TEMBRA_ERROR("cannot allocate " << count << " doubles --> out of memory");
+    return array;
+}
+
+void Tilings::allocateMemory() {
+    // A group built with no tilings or no variables keeps no arrays; create
+    // refuses it and every operation finds nothing to do.
+    if (DIMENSIONS < 1 || TILINGS < 1) return;
+    const std::size_t D = static_cast<std::size_t>(DIMENSIONS);
+    const std::size_t T = static_cast<std::size_t>(TILINGS);
+    vars = new Types::TILINGS_VAR_STRUCT[D]();
+    tiles = new int[D]();
+    tileWidth = new double[D]();
+    indexOffset = new int[D]();
+    varValueCache = new double[3 * D]();
+    activeTiles = new int[T];
+    for (std::size_t t = 0; t < T; ++t) activeTiles[t] = -1;
+    tileOffset = new double*[T];
+    for (std::size_t t = 0; t < T; ++t) tileOffset[t] = new double[D]();
+}
+
+double* Tilings::allocateMemoryWeights() { return newDoubles(ARRAY_SIZE); }
+
+void Tilings::freeMemory() {
+    delete[] vars;
+    delete[] tileWidth;
+    delete[] tiles;
+    delete[] indexOffset;
+    delete[] activeTiles;
+    delete[] varValueCache;
+    if (tileOffset != nullptr) {
+        for (int t = 0; t < TILINGS; ++t) delete[] tileOffset[t];
+        delete[] tileOffset;
+    }
+    delete[] weights;
+    delete[] eTraces;
+    delete[] storedActiveIndices;
+    initPointers();
+}
+
+void Tilings::releaseLearningData() {
+    delete[] weights;
+    delete[] eTraces;
+    delete[] storedActiveIndices;
+    weights = nullptr;
+    eTraces = nullptr;
+    storedActiveIndices = nullptr;
+    ARRAY_SIZE = 0;
+    eTracesMap.clear();
+    episodeIndexHistorySet.clear();
+    if (activeTiles != nullptr) {
+        for (int t = 0; t < TILINGS; ++t) activeTiles[t] = -1;
+    }
+}
+
+const bool Tilings::createGeometry(State* aStatePtr, const int actions) {
+    releaseLearningData();
+    statePtr = aStatePtr;
+    if (TILINGS < 1 || DIMENSIONS < 1 || vars == nullptr) {
+        TEMBRA_ERROR("TILINGS = " << TILINGS << ", DIMENSIONS = " << DIMENSIONS
+                                  << " --> a group needs at least one tiling and one variable");
+        return false;
+    }
+    if (actions < 1) {
+        TEMBRA_ERROR("ACTIONS[" << actions << "] <= 0");
+        return false;
+    }
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR("statePtr == 0");
+        return false;
+    }
+    if (statePtr->getType() != State::DOUBLE) {
+        TEMBRA_ERROR("Not a Double-State! --> tile coding needs floating-point variables");
+        return false;
+    }
+
+    // Everything is checked, and the tile counts and their product are
+    // computed in double and 64 bits, before anything of the group changes.
+    std::vector<double> range(static_cast<std::size_t>(DIMENSIONS));
+    std::vector<int> newTiles(static_cast<std::size_t>(DIMENSIONS));
+    long long product = static_cast<long long>(TILINGS) * actions;
+    if (product > INT_MAX) {
+        TEMBRA_ERROR("TILINGS * ACTIONS = " << product << " --> ARRAY_SIZE would exceed " << INT_MAX);
+        return false;
+    }
+    for (int d = 0; d < DIMENSIONS; ++d) {
+        const Types::TILINGS_VAR_STRUCT& var = vars[d];
+        if (var.id < 0 || static_cast<unsigned int>(var.id) >= statePtr->getNumberOfVariables()) {
+            TEMBRA_ERROR("Variable id = " << var.id << " --> the State has no such variable");
+            return false;
+        }
+        const double minValue = statePtr->getMinValueDbl(static_cast<unsigned int>(var.id));
+        const double maxValue = statePtr->getMaxValueDbl(static_cast<unsigned int>(var.id));
+        const double R = maxValue - minValue;
+        if (!std::isfinite(minValue) || !std::isfinite(maxValue) || !(maxValue > minValue) || !std::isfinite(R)) {
+            TEMBRA_ERROR("Variable with id = " << var.id << " has bounds [" << minValue << ", " << maxValue
+                                               << "] --> max must be greater than min, both finite");
+            return false;
+        }
+        if (!std::isfinite(var.resolution) || !(var.resolution > 0.0)) {
+            TEMBRA_ERROR("resolution = " << var.resolution << " for Variable with id = " << var.id
+                                         << " --> must be positive and finite");
+            return false;
+        }
+        double count = std::ceil(R / (TILINGS * var.resolution));
+        if (!(count >= 1.0)) {
+            TEMBRA_ERROR("resolution = " << var.resolution << " for Variable with id = " << var.id
+                                         << " --> gives no tile");
+            return false;
+        }
+        if (var.tileType == Types::WRAP) count = count + 1.0;
+        if (!(count <= INT_MAX) || product * static_cast<long long>(count) > INT_MAX) {
+            TEMBRA_ERROR("resolution = " << var.resolution << " for Variable with id = " << var.id
+                                         << " --> ARRAY_SIZE would exceed " << INT_MAX);
+            return false;
+        }
+        product = product * static_cast<long long>(count);
+        range[static_cast<std::size_t>(d)] = R;
+        newTiles[static_cast<std::size_t>(d)] = static_cast<int>(count);
+    }
+
+    for (int d = 0; d < DIMENSIONS; ++d) tiles[d] = newTiles[static_cast<std::size_t>(d)];
+    for (int d = 0; d < DIMENSIONS; ++d) {
+        const double R = range[static_cast<std::size_t>(d)];
+        if (vars[d].tileType == Types::WRAP) {
+            vars[d].resolution = R / static_cast<double>((tiles[d] - 1) * TILINGS);
+        } else {
+            vars[d].resolution = R / static_cast<double>(tiles[d] * TILINGS);
+        }
+    }
+    for (int d = 0; d < DIMENSIONS; ++d) {
+        const double R = range[static_cast<std::size_t>(d)];
+        tileWidth[d] = (vars[d].tileType == Types::WRAP) ? R / (tiles[d] - 1) : R / tiles[d];
+    }
+    indexOffset[DIMENSIONS - 1] = TILINGS * actions;
+    for (int d = DIMENSIONS - 2; d >= 0; --d) indexOffset[d] = indexOffset[d + 1] * tiles[d + 1];
+    for (int t = 0; t < TILINGS; ++t) {
+        for (int d = 0; d < DIMENSIONS; ++d) tileOffset[t][d] = t * vars[d].resolution;
+    }
+    ARRAY_SIZE = static_cast<int>(product);
+    weights = allocateMemoryWeights();
+    return weights != nullptr;
+}
+
+void Tilings::initWeights(const double (*initFunctionPtr)()) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return;
+    }
+    if (initFunctionPtr == nullptr) {
+        TEMBRA_ERROR("initFunctionPtr == 0 --> weights left as they are");
+        return;
+    }
+    for (int w = 0; w < ARRAY_SIZE; ++w) weights[w] = initFunctionPtr();
+}
+
+void Tilings::initEligibilityTraces() {
+    switch (traceStorage) {
+        case Types::ARRAY:
+            // Without geometry there is nothing to trace.
+            if (weights == nullptr) return;
+            if (eTraces == nullptr) eTraces = allocateMemoryWeights();
+            if (eTraces == nullptr) return;
+            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = 0.0;
+            return;
+        case Types::MAP:
+            eTracesMap.clear();
+            return;
+    }
+    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+}
+
+void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
+    const double FACTOR = GAMMA * LAMBDA;
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces == nullptr) {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
+                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+                                "updateEligibilityTraces!");
+                return;
+            }
+            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = eTraces[i] * FACTOR;
+            return;
+        case Types::MAP:
+            for (std::map<int, double>::iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
+                it->second = it->second * FACTOR;
+            }
+            return;
+    }
+    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+}
+
+void Tilings::addToStoredIndices(const double value) {
+    for (int t = 0; t < TILINGS; ++t) {
+        const int s = storedActiveIndices[t];
+        if (isWeightIndex(s)) weights[s] += value;
+    }
+}
+
+void Tilings::updateWeights(const double ALPHA, const double DELTA) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return;
+    }
+    const double FACTOR = ALPHA * DELTA;
+    switch (traceStorage) {
+        case Types::ARRAY:
+            if (eTraces != nullptr) {
+                for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] += FACTOR * eTraces[i];
+            } else if (storedActiveIndices != nullptr) {
+                addToStoredIndices(FACTOR);
+            } else {
+                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0 and storedActiveIndices == 0"
+                             << " --> Set traceStorage to MAP"
+                             << " or call initEligibilityTraces or storeState before calling updateWeights!");
+            }
+            return;
+        case Types::MAP:
+            if (!eTracesMap.empty()) {
+                for (std::map<int, double>::const_iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
+                    if (isWeightIndex(it->first)) weights[it->first] += FACTOR * it->second;
+                }
+            } else if (storedActiveIndices != nullptr) {
+                addToStoredIndices(FACTOR);
+            } else {
+                TEMBRA_ERROR("traceStorage == MAP and eTracesMap == empty and storedActiveIndices == 0"
+                             << " --> Set traceStorage to ARRAY"
+                             << " or call initEligibilityTraces or storeState before calling updateWeights!");
+            }
+            return;
+    }
+    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+}
+
+void Tilings::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return;
+    }
+    for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = minMax<double>(weights[i], MIN_WEIGHT, MAX_WEIGHT);
+}
+
+const double Tilings::getMinWeight() const {
+    double minWeight = DBL_MAX;
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return minWeight;
+    }
+    for (int i = 0; i < ARRAY_SIZE; ++i) {
+        if (weights[i] < minWeight) minWeight = weights[i];
+    }
+    return minWeight;
+}
+
+const double Tilings::getWeightSum(const bool abs, int& weightCount) const {
+    double sum = 0.0;
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return sum;
+    }
+    for (int i = 0; i < ARRAY_SIZE; ++i) sum += abs ? std::fabs(weights[i]) : weights[i];
+    weightCount += ARRAY_SIZE;
+    return sum;
+}
+
+const double Tilings::getMaxWeight() const {
+    double maxWeight = -DBL_MAX;
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return maxWeight;
+    }
+    for (int i = 0; i < ARRAY_SIZE; ++i) {
+        if (weights[i] > maxWeight) maxWeight = weights[i];
+    }
+    return maxWeight;
+}
+
+void Tilings::activateTiles() {
+    if (statePtr == nullptr || weights == nullptr) {
+        if (statePtr == nullptr) {
+            TEMBRA_ERROR("statePtr == 0");
+        } else {
+            TEMBRA_ERROR(NO_WEIGHTS);
+        }
+        if (activeTiles != nullptr) {
+            for (int t = 0; t < TILINGS; ++t) activeTiles[t] = -1;
+        }
+        return;
+    }
+    for (int d = 0; d < DIMENSIONS; ++d) {
+        const unsigned int id = static_cast<unsigned int>(vars[d].id);
+        varValueCache[3 * d] = statePtr->getValueDbl(id);
+        varValueCache[3 * d + 1] = statePtr->getMinValueDbl(id);
+        varValueCache[3 * d + 2] = statePtr->getMaxValueDbl(id);
+    }
+    const int LIMIT = activeIndexLimit();
+
+    for (int t = 0; t < TILINGS; ++t) {
+        // The index is summed in double: a tile number from a value far
+        // outside its bounds must not overflow before it is recognised.
+        double index = t;
+        bool noTile = false;
+        bool outside = false;
+        for (int d = 0; d < DIMENSIONS; ++d) {
+            const double x = varValueCache[3 * d];
+            const double min = varValueCache[3 * d + 1];
+            const double max = varValueCache[3 * d + 2];
+            const double off = tileOffset[t][d];
+            const double w = tileWidth[d];
+            double n;
+            switch (vars[d].tileType) {
+                case Types::CLIP:
+                    if (!(x - off >= min)) {
+                        noTile = true;
+                        break;
+                    }
+                    n = std::floor((x - min - off) / w);
+                    if (std::isnan(n)) {
+                        noTile = true;
+                        break;
+                    }
+                    n = minMax<double>(n, 0.0, tiles[d] - 1);
+                    index += n * indexOffset[d];
+                    break;
+                case Types::WRAP:
+                    n = std::floor((x - min + off) / w);
+                    if (!(n >= 0.0 && n < tiles[d])) outside = true;
+                    index += n * indexOffset[d];
+                    break;
+                case Types::CIRCLE: {
+                    const double v = normalize<double>(x - off, min, max);
+                    n = std::floor((v - min) / w);
+                    if (n == tiles[d]) n = 0.0;
+                    if (!(n >= 0.0 && n < tiles[d])) outside = true;
+                    index += n * indexOffset[d];
+                    break;
+                }
+                default:
+                    TEMBRA_ERROR("Unknown Tiletype[" << static_cast<int>(vars[d].tileType)
+                                                     << "] for Variable with id = " << vars[d].id);
+                    break;
+            }
+            if (noTile) break;
+        }
+        if (noTile) {
+            activeTiles[t] = -1;
+        } else if (outside || !(index >= 0.0 && index < LIMIT)) {
+            TEMBRA_ERROR("index out ouf bounds --> " << IndexText{index});
+            activeTiles[t] = -1;
+        } else {
+            activeTiles[t] = static_cast<int>(index);
+        }
+    }
+}
+
+void Tilings::initEpisodeStateHistory() { episodeIndexHistorySet.clear(); }
+
+void Tilings::valueEpisode(const double value) {
+    if (episodeIndexHistorySet.empty()) {
+        TEMBRA_ERROR("episodeIndexHistorySet is empty! "
+                     << "Did you forget to set ValueFunction::episodeStateHistory to true?");
+        return;
+    }
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return;
+    }
+    for (std::set<int>::const_iterator it = episodeIndexHistorySet.begin(); it != episodeIndexHistorySet.end(); ++it) {
+        if (isWeightIndex(*it)) weights[*it] += value;
+    }
+}
+
+const int Tilings::save(FILE* file) const {
+    // Without tilings or variables there is no body to write at all.
+    if (TILINGS < 1 || DIMENSIONS < 1 || vars == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return -1;
+    }
+    const std::size_t D = static_cast<std::size_t>(DIMENSIONS);
+    bool ok = tembra_io::writeInt32(file, TILINGS) && tembra_io::writeInt32(file, DIMENSIONS) &&
+              tembra_io::writeInt32(file, traceStorage);
+    for (std::size_t d = 0; ok && d < D; ++d) {
+        ok = tembra_io::writeInt32(file, vars[d].id) && tembra_io::writeDouble(file, vars[d].resolution) &&
+             tembra_io::writeInt32(file, vars[d].tileType);
+    }
+    ok = ok && tembra_io::writeDoubleArray(file, tileWidth, D) && tembra_io::writeInt32Array(file, tiles, D) &&
+         tembra_io::writeInt32Array(file, indexOffset, D);
+    for (int t = 0; ok && t < TILINGS; ++t) ok = tembra_io::writeDoubleArray(file, tileOffset[t], D);
+    ok = ok && tembra_io::writeInt32(file, ARRAY_SIZE);
+    if (!ok) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    if (weights == nullptr) {
+        TEMBRA_ERROR(NO_WEIGHTS);
+        return -1;
+    }
+    if (!tembra_io::writeDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    return 0;
+}
+
+const int Tilings::load(FILE* file) {
+    const int result = readBody(file);
+    if (result != 0) {
+        // Half a group is worse than none: it would look usable.
+        freeMemory();
+        TILINGS = 0;
+        DIMENSIONS = 0;
+    }
+    if (activeTiles != nullptr) {
+        for (int t = 0; t < TILINGS; ++t) activeTiles[t] = -1;
+    }
+    return result;
+}
+
+const int Tilings::readBody(FILE* file) {
+    freeMemory();
+    TILINGS = 0;
+    DIMENSIONS = 0;
+
+    int32_t readTilings = 0;
+    int32_t readDimensions = 0;
+    int32_t readStorage = 0;
+    if (!tembra_io::readInt32(file, readTilings) || !tembra_io::readInt32(file, readDimensions) ||
+        !tembra_io::readInt32(file, readStorage)) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    const int ACTIONS_PER_TILE = layoutActions();
+    if (ACTIONS_PER_TILE < 1) {
+        TEMBRA_ERROR("ACTIONS[" << ACTIONS_PER_TILE << "] <= 0 --> no weights can be laid out");
+        return -1;
+    }
+    if (readTilings < 1 || readDimensions < 1) {
+        TEMBRA_ERROR("TILINGS = " << readTilings << ", DIMENSIONS = " << readDimensions
+                                  << " --> a group needs at least one tiling and one variable");
+        return -1;
+    }
+    if (readStorage != Types::MAP && readStorage != Types::ARRAY) {
+        TEMBRA_ERROR("Unknown traceStorage = " << readStorage);
+        return -1;
+    }
+    // vars, widths, tile counts and strides take 32 bytes per variable, the
+    // offsets 8 per variable and tiling.
+    if (!tembra_io::fits(file, readDimensions, 32 + 8) ||
+        !tembra_io::fits(file, readTilings, 8LL * readDimensions)) {
+        TEMBRA_ERROR("TILINGS = " << readTilings << ", DIMENSIONS = " << readDimensions
+                                  << " --> more than the rest of the file can hold");
+        return -1;
+    }
+    TILINGS = readTilings;
+    DIMENSIONS = readDimensions;
+    traceStorage = static_cast<Types::TRACE_STORAGE>(readStorage);
+    allocateMemory();
+
+    const std::size_t D = static_cast<std::size_t>(DIMENSIONS);
+    for (std::size_t d = 0; d < D; ++d) {
+        int32_t id = 0;
+        double resolution = 0.0;
+        int32_t tileType = 0;
+        if (!tembra_io::readInt32(file, id) || !tembra_io::readDouble(file, resolution) ||
+            !tembra_io::readInt32(file, tileType)) {
+            TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+            return -1;
+        }
+        if (tileType != Types::CIRCLE && tileType != Types::CLIP && tileType != Types::WRAP) {
+            TEMBRA_ERROR("Unknown Tiletype[" << tileType << "] for Variable with id = " << id);
+            return -1;
+        }
+        if (statePtr != nullptr &&
+            (id < 0 || static_cast<unsigned int>(id) >= statePtr->getNumberOfVariables() ||
+             statePtr->getType() != State::DOUBLE)) {
+            TEMBRA_ERROR("Variable id = " << id << " --> the State has no such floating-point variable");
+            return -1;
+        }
+        vars[d].id = id;
+        vars[d].resolution = resolution;
+        vars[d].tileType = static_cast<Types::TILE_TYPE>(tileType);
+    }
+    if (!tembra_io::readDoubleArray(file, tileWidth, D) || !tembra_io::readInt32Array(file, tiles, D) ||
+        !tembra_io::readInt32Array(file, indexOffset, D)) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    for (int t = 0; t < TILINGS; ++t) {
+        if (!tembra_io::readDoubleArray(file, tileOffset[t], D)) {
+            TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+            return -1;
+        }
+    }
+
+    // The layout must be the one the geometry implies: strides TILINGS *
+    // ACTIONS times the tile counts of the later variables, ARRAY_SIZE the
+    // product of all. Anything else would index outside the weights.
+    long long stride = static_cast<long long>(TILINGS) * ACTIONS_PER_TILE;
+    for (int d = DIMENSIONS - 1; d >= 0; --d) {
+        if (tiles[d] < 1 || !(std::isfinite(tileWidth[d]) && tileWidth[d] > 0.0)) {
+            TEMBRA_ERROR("tiles[" << d << "] = " << tiles[d] << ", tileWidth[" << d << "] = " << tileWidth[d]
+                                  << " --> not a tiling");
+            return -1;
+        }
+        if (stride > INT_MAX || indexOffset[d] != stride) {
+            TEMBRA_ERROR("indexOffset[" << d << "] = " << indexOffset[d] << " --> expected " << stride
+                                        << " for TILINGS = " << TILINGS << ", ACTIONS = " << ACTIONS_PER_TILE
+                                        << " and the tile counts");
+            return -1;
+        }
+        stride = stride * tiles[d];
+    }
+    for (int t = 0; t < TILINGS; ++t) {
+        for (std::size_t d = 0; d < D; ++d) {
+            if (!std::isfinite(tileOffset[t][d])) {
+                TEMBRA_ERROR("tileOffset[" << t << "][" << d << "] = " << tileOffset[t][d] << " --> not finite");
+                return -1;
+            }
+        }
+    }
+
+    int32_t readArraySize = 0;
+    if (!tembra_io::readInt32(file, readArraySize)) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    if (stride > INT_MAX || readArraySize != stride) {
+        TEMBRA_ERROR("ARRAY_SIZE = " << readArraySize << " --> the geometry gives " << stride);
+        return -1;
+    }
+    if (!tembra_io::fits(file, readArraySize, 8)) {
+        TEMBRA_ERROR("ARRAY_SIZE = " << readArraySize << " --> more weights than the rest of the file can hold");
+        return -1;
+    }
+    ARRAY_SIZE = readArraySize;
+    weights = allocateMemoryWeights();
+    if (weights == nullptr) return -1;
+    if (!tembra_io::readDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
+        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,103 @@
+#ifndef TEMBRA_TESTS_TILETESTSUPPORT_H
+#define TEMBRA_TESTS_TILETESTSUPPORT_H
+
+// Helpers shared by the tile-coding tests: probes that expose a group's
+// protected arrays, variable lists, States and weight initialisers.
+
+#include <cstddef>
+#include <list>
+#include <map>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "ActionTilings.h"
+#include "State.h"
+#include "StateTilings.h"
+#include "Types.h"
+
+namespace tile_test {
+
+using VarList = std::list<Types::TILINGS_VAR_STRUCT>;
+
+inline Types::TILINGS_VAR_STRUCT tiledVar(int id, double resolution, int tileType) {
+    Types::TILINGS_VAR_STRUCT var;
+    var.id = id;
+    var.resolution = resolution;
+    var.tileType = static_cast<Types::TILE_TYPE>(tileType);
+    return var;
+}
+
+// A group whose protected state the tests can read and, where a test must
+// fake a damaged entry, write.
+template <class Group>
+class Probe : public Group {
+public:
+    using Group::Group;
+    int active(int t) const { return this->activeTiles[t]; }
+    void setActive(int t, int index) { this->activeTiles[t] = index; }
+    int tileCount(int d) const { return this->tiles[d]; }
+    double width(int d) const { return this->tileWidth[d]; }
+    double resolution(int d) const { return this->vars[d].resolution; }
+    double offset(int t, int d) const { return this->tileOffset[t][d]; }
+    int stride(int d) const { return this->indexOffset[d]; }
+    int arraySize() const { return this->ARRAY_SIZE; }
+    double* weightArray() { return this->weights; }
+    const double* traceArray() const { return this->eTraces; }
+    const int* stored() const { return this->storedActiveIndices; }
+    const std::map<int, double>& traceMap() const { return this->eTracesMap; }
+    const std::set<int>& visited() const { return this->episodeIndexHistorySet; }
+    Types::TRACE_STORAGE storage() const { return this->traceStorage; }
+    std::vector<int> activeList() const {
+        std::vector<int> list;
+        for (int t = 0; t < this->TILINGS; ++t) list.push_back(this->activeTiles[t]);
+        return list;
+    }
+    std::vector<double> weightList() const {
+        return std::vector<double>(this->weights, this->weights + this->ARRAY_SIZE);
+    }
+};
+
+using StateProbe = Probe<StateTilings>;
+using ActionProbe = Probe<ActionTilings>;
+
+// A State of floating-point variables with the given bounds, ids 0, 1, ...
+inline State* doubleState(const std::vector<std::pair<double, double>>& bounds) {
+    State* state = new State();
+    int i = 0;
+    for (const auto& b : bounds) state->registerVariable("v" + std::to_string(i++), b.first, b.second);
+    return state;
+}
+
+// Weight initialisers: an ascending count (weight w gets w, when started
+// at 0) and a given sequence.
+inline double& counterValue() {
+    static double value = 0.0;
+    return value;
+}
+inline const double countUp() { return counterValue()++; }
+inline void resetCounter(double start = 0.0) { counterValue() = start; }
+
+inline std::vector<double>& sequenceValues() {
+    static std::vector<double> values;
+    return values;
+}
+inline std::size_t& sequencePosition() {
+    static std::size_t position = 0;
+    return position;
+}
+inline const double fromSequence() {
+    const std::vector<double>& values = sequenceValues();
+    std::size_t& position = sequencePosition();
+    return position < values.size() ? values[position++] : 0.0;
+}
+inline void setSequence(const std::vector<double>& values) {
+    sequenceValues() = values;
+    sequencePosition() = 0;
+}
+
+inline const double zero() { return 0.0; }
+
+}  // namespace tile_test
+
+#endif
