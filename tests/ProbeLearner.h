@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Tembra.h"
+#include "TestSupport.h"
 
 class ProbeLearner : public Tembra {
 public:
@@ -103,5 +104,17 @@ protected:
     }
     const bool checkValueFunction() const override { return valueFunctionSet; }
 };
+
+// Runs controlLoop and returns what it reported.
+template <class Learner>
+test_support::Reports runLoop(Learner& learner) {
+    return test_support::reportsOf([&learner] { learner.controlLoop(); });
+}
+
+inline void stopAfterEpisode(ProbeLearner& learner, const int episode) {
+    learner.afterEpisode = [episode](ProbeLearner& l) {
+        if (l.episodes == episode) l.continueLearning = false;
+    };
+}
 
 #endif

@@ -31,11 +31,9 @@ struct Loaded {
 
 Loaded construct(const std::string& path) {
     Loaded loaded;
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    loaded.learner.reset(new ProbeLearner(path));
-    loaded.errors = reportMessages(testing::internal::GetCapturedStderr());
-    loaded.notices = reportMessages(testing::internal::GetCapturedStdout());
+    const test_support::Reports reports = test_support::reportsOf([&] { loaded.learner.reset(new ProbeLearner(path)); });
+    loaded.errors = reports.errors;
+    loaded.notices = reports.notices;
     return loaded;
 }
 

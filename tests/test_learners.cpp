@@ -25,35 +25,13 @@
 using lookup_test::makeQ;
 using lookup_test::makeState;
 using test_support::reportMessages;
+using test_support::Reports;
 using test_support::sameBits;
 using test_support::TempDir;
 using Messages = std::vector<std::string>;
 using Calls = std::vector<std::string>;
 
 namespace {
-
-struct LoopOutput {
-    Messages notices;
-    Messages errors;
-};
-
-// Runs controlLoop and returns the notices and error reports it wrote.
-template <class Learner>
-LoopOutput runLoop(Learner& learner) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    learner.controlLoop();
-    LoopOutput output;
-    output.errors = reportMessages(testing::internal::GetCapturedStderr());
-    output.notices = reportMessages(testing::internal::GetCapturedStdout());
-    return output;
-}
-
-void stopAfterEpisode(ProbeLearner& learner, int episode) {
-    learner.afterEpisode = [episode](ProbeLearner& l) {
-        if (l.episodes == episode) l.continueLearning = false;
-    };
-}
 
 std::string number(const double value) {
     std::ostringstream os;
@@ -439,7 +417,7 @@ TEST(ControlLoop, RunsTheHooksInOrderUntilLearningIsStopped) {
         ProbeLearner learner(dir.file("learner.conf"));
         learner.episodeLength = length;
         stopAfterEpisode(learner, 3);
-        const LoopOutput output = runLoop(learner);
+        const Reports output = runLoop(learner);
         Calls expected;
         Messages notices;
         for (int episode = 1; episode <= 3; ++episode) {
@@ -512,7 +490,7 @@ TEST(TDLearner, CallsItsValueFunctionInOrderForEveryKindOfTraces) {
         // V(s0); V(s1) before the update of step 1; V(s1) after it.
         Agent<TD> agent(dir.file("td.conf"), new RecordingV(rec, {0.5, 0.25, 0.375}), &rec);
         configure(agent, t, {"", Tembra::GREEDY, 0.0, {}, {}, TraceEffect::NONE});
-        const LoopOutput output = runLoop(agent);
+        const Reports output = runLoop(agent);
         EXPECT_EQ(rec.calls, episodeCalls(t, {"getStateValue"}, tracePart(t), {"getStateValue"}, "getStateValue"));
         // The terminal state is worth 0; the next step starts from V(s1) as
         // read after the update.
@@ -540,7 +518,7 @@ TEST(SarsaLearner, CallsItsValueFunctionInOrderForEveryTracesAndSelection) {
             if (s.unknown()) values->activeActionIndex = 0;
             Agent<Sarsa> agent(dir.file("sarsa.conf"), values, &rec);
             configure(agent, t, s);
-            const LoopOutput output = runLoop(agent);
+            const Reports output = runLoop(agent);
             ASSERT_EQ(agent.actionsTaken.size(), 2u);
             // Sarsa takes the action it bootstrapped from.
             const int first = agent.actionsTaken[0];
@@ -581,7 +559,7 @@ TEST(WatkinsLearner, CallsItsValueFunctionInOrderForEveryTracesAndSelection) {
             RecordingQ* values = new RecordingQ(rec, {0.25, 0.75}, s.choices);
             Agent<Watkins> agent(dir.file("watkins.conf"), values, &rec);
             configure(agent, t, s);
-            const LoopOutput output = runLoop(agent);
+            const Reports output = runLoop(agent);
             ASSERT_EQ(agent.actionsTaken.size(), 2u);
 
             Calls stepStart = s.calls;
