@@ -33,16 +33,16 @@ using Calls = std::vector<std::string>;
 
 namespace {
 
-std::string number(const double value) {
+// A call as the recorders log it: name(arguments) in the stream's default format.
+template <class... Args>
+std::string call(const std::string& name, const Args&... args) {
     std::ostringstream os;
-    os << value;
+    const char* separator = "";
+    os << name << "(";
+    ((os << separator << args, separator = ","), ...);
+    os << ")";
     return os.str();
 }
-std::string call(const std::string& name, const double a) { return name + "(" + number(a) + ")"; }
-std::string call(const std::string& name, const double a, const double b) {
-    return name + "(" + number(a) + "," + number(b) + ")";
-}
-std::string call(const std::string& name, const int a) { return name + "(" + std::to_string(a) + ")"; }
 
 void append(Calls& to, const Calls& more) { to.insert(to.end(), more.begin(), more.end()); }
 
@@ -185,8 +185,8 @@ private:
 template <class Learner>
 constexpr bool isTD = std::is_base_of<TD, Learner>::value;
 
-// The using program. An integer position (published as variable 0 of
-// `state`, when the test gives one) starts at 0 and moves by `move`; an
+// The using program. An integer position (published as variable 0 of the
+// value function's State, when it has one) starts at 0 and moves by `move`; an
 // episode ends at goal or after maxSteps steps; rewards[i] is the reward
 // of step i + 1, stepReward beyond the script; learning stops after
 // episodesToRun episodes. Every hook is logged when there is a recorder.
@@ -196,7 +196,7 @@ class Agent : public Learner {
 public:
     using Values = std::conditional_t<isTD<Learner>, StateValueFunction, ActionValueFunction>;
     Agent(const std::string& confFile, Values* values, Recorder* recorder = nullptr)
-        : Learner(confFile), rec(recorder) {
+        : Learner(confFile), state(values != nullptr ? values->getStatePtr() : nullptr), rec(recorder) {
         if constexpr (isTD<Learner>) {
             this->svfPtr = values;
         } else {
@@ -217,7 +217,6 @@ public:
     using Learner::initEpisode;
     using Learner::value;
 
-    State* state = nullptr;
     int goal = -1;
     int maxSteps = 2;
     int episodesToRun = 1;
@@ -233,15 +232,9 @@ public:
     long allocations = 0;
 
     void step() override {
-        const bool count = countFrom > 0 && this->steps >= countFrom;
-        const long before = allocation_count::allocations;
-        allocation_count::counting = count;
-        Learner::step();
-        allocation_count::counting = false;
-        if (count) {
-            ++countedSteps;
-            allocations += allocation_count::allocations - before;
-        }
+        if (countFrom == 0 || this->steps < countFrom) return Learner::step();
+        ++countedSteps;
+        allocations += allocation_count::during([this] { Learner::step(); });
     }
 
 protected:
@@ -287,6 +280,7 @@ private:
     void publish() {
         if (state != nullptr) state->setValueInt(0, position);
     }
+    State* state;
     Recorder* rec;
     int position = 0;
 };
@@ -513,7 +507,11 @@ TEST(SarsaLearner, CallsItsValueFunctionInOrderForEveryTracesAndSelection) {
             SCOPED_TRACE(std::string(t.name) + " / " + s.name);
             TempDir dir;
             Recorder rec;
-            RecordingQ* values = new RecordingQ(rec, {0.25, 0.75}, s.choices);
+            const std::vector<double> q = {0.25, 0.75};
+            RecordingQ* values = new RecordingQ(rec, q, s.choices);
+            // Every update raises every value by 1: the next step starts
+            // from the value read after the update.
+            values->afterUpdate = [values] { for (double& v : values->q) v += 1.0; };
             // What an unknown rule leaves active: the previous action.
             if (s.unknown()) values->activeActionIndex = 0;
             Agent<Sarsa> agent(dir.file("sarsa.conf"), values, &rec);
@@ -525,15 +523,15 @@ TEST(SarsaLearner, CallsItsValueFunctionInOrderForEveryTracesAndSelection) {
             const int next = agent.actionsTaken[1];
             EXPECT_EQ(rec.calls, episodeCalls(t, s.calls, tracePart(t), s.calls, call("getActionValue", next)));
             EXPECT_EQ(output.errors, stepErrors(t, s.unknown()));
-            const std::vector<double>& q = values->q;
             if (s.unknown()) {
                 // The previous action is repeated and value stays what it
                 // was (nothing set it yet) until the read after the update.
                 EXPECT_EQ(agent.actionsTaken, (std::vector<int>{0, 0}));
-                EXPECT_EQ(rec.deltas, (std::vector<double>{(1.0 - 0.0) + 0.0 * kGamma, 2.0 - q[0]}));
+                EXPECT_EQ(rec.deltas, (std::vector<double>{(1.0 - 0.0) + 0.0 * kGamma, 2.0 - (q[0] + 1.0)}));
             } else {
                 EXPECT_EQ(agent.actionsTaken, s.actions());
-                EXPECT_EQ(rec.deltas, (std::vector<double>{(1.0 - q[first]) + q[next] * kGamma, 2.0 - q[next]}));
+                EXPECT_EQ(rec.deltas,
+                          (std::vector<double>{(1.0 - q[first]) + q[next] * kGamma, 2.0 - (q[next] + 1.0)}));
             }
         }
     }
@@ -556,7 +554,9 @@ TEST(WatkinsLearner, CallsItsValueFunctionInOrderForEveryTracesAndSelection) {
             SCOPED_TRACE(std::string(t.name) + " / " + s.name);
             TempDir dir;
             Recorder rec;
-            RecordingQ* values = new RecordingQ(rec, {0.25, 0.75}, s.choices);
+            const std::vector<double> q = {0.25, 0.75};
+            RecordingQ* values = new RecordingQ(rec, q, s.choices);
+            values->afterUpdate = [values] { for (double& v : values->q) v += 1.0; };
             Agent<Watkins> agent(dir.file("watkins.conf"), values, &rec);
             configure(agent, t, s);
             const Reports output = runLoop(agent);
@@ -573,10 +573,10 @@ TEST(WatkinsLearner, CallsItsValueFunctionInOrderForEveryTracesAndSelection) {
             // An unknown rule keeps the greedy action.
             EXPECT_EQ(agent.actionsTaken, s.actions());
             // The error starts from the estimate of the action taken, the
-            // exploratory one included, and bootstraps from the greedy one.
-            const std::vector<double>& q = values->q;
+            // exploratory one included, and bootstraps from the greedy one;
+            // step 2 starts from values raised by the update of step 1.
             const double taken1 = q[static_cast<std::size_t>(agent.actionsTaken[0])];
-            const double taken2 = q[static_cast<std::size_t>(agent.actionsTaken[1])];
+            const double taken2 = q[static_cast<std::size_t>(agent.actionsTaken[1])] + 1.0;
             EXPECT_EQ(rec.deltas, (std::vector<double>{(1.0 - taken1) + 0.75 * kGamma, 2.0 - taken2}));
         }
     }
@@ -634,21 +634,6 @@ TEST(Learners, ErrorIsRewardMinusValueThenPlusDiscountedNextValue) {
 namespace {
 
 template <class Learner>
-void expectNextStepStartsFromTheValueReadAfterTheUpdate() {
-    TempDir dir;
-    Recorder rec;
-    RecordingQ* values = new RecordingQ(rec, {0.25, 0.75});
-    values->afterUpdate = [values] { values->q[1] = values->q[1] + 1.0; };
-    Agent<Learner> agent(dir.file("learner.conf"), values);
-    agent.maxSteps = 3;
-    agent.rewards = {0.5, 0.25, 0.125};
-    runLoop(agent);
-    const double G = agent.GAMMA;
-    EXPECT_EQ(agent.actionsTaken, (std::vector<int>{1, 1, 1}));
-    EXPECT_EQ(rec.deltas, (std::vector<double>{(0.5 - 0.75) + 0.75 * G, (0.25 - 1.75) + 1.75 * G, 0.125 - 2.75}));
-}
-
-template <class Learner>
 int drawsOfAnEpisodeOfThreeSteps(const Tembra::ACTION_SELECTION_TYPE selection, const double epsilon) {
     TempDir dir;
     Recorder rec;
@@ -660,15 +645,6 @@ int drawsOfAnEpisodeOfThreeSteps(const Tembra::ACTION_SELECTION_TYPE selection, 
 }
 
 }  // namespace
-
-TEST(Learners, NextStepStartsFromTheValueReadAfterTheUpdate) {
-    {
-        SCOPED_TRACE("Sarsa");
-        expectNextStepStartsFromTheValueReadAfterTheUpdate<Sarsa>();
-    }
-    SCOPED_TRACE("Watkins");
-    expectNextStepStartsFromTheValueReadAfterTheUpdate<Watkins>();
-}
 
 TEST(Learners, RandomDrawsOfAnEpisodeOfThreeSteps) {
     // Sarsa selects three times (episode start, two non-terminal steps); a
@@ -768,7 +744,6 @@ TEST(TDLearner, TwoStepsOnALookupTableByHand) {
     TempDir dir;
     lookup_test::VTable* table = vTable(5);
     Agent<TD> agent(dir.file("td.conf"), table);
-    agent.state = table->getStatePtr();
     agent.maxSteps = 3;
     agent.rewards = {1.0, 0.5};
     agent.initEpisode();
@@ -785,50 +760,37 @@ TEST(TDLearner, TwoStepsOnALookupTableByHand) {
     EXPECT_EQ(table->weightVector(), (std::vector<double>{0.1 + factor * (1.0 * (0.9 * 0.5)), 0.0 + factor * 1.0, 0.0, 0.0, 0.0}));
 }
 
-namespace {
-
-const double A = 0.3, G = 0.9, L = 0.7, r1 = 0.3, r2 = -0.2;
-
-// Two steps from position 0 of four, two actions; Q(s, a) at index 2 s + a.
-template <class Learner>
-std::unique_ptr<Agent<Learner>> byHand(const TempDir& dir, lookup_test::QTable*& table) {
-    table = qTable(4, 2);
-    table->setWeights({0.25, 0.5, 0.75, -0.5, 0.0, 0.375, 0.0, 0.0});
-    std::unique_ptr<Agent<Learner>> agent(new Agent<Learner>(dir.file("learner.conf"), table));
-    agent->state = table->getStatePtr();
-    agent->maxSteps = 3;
-    agent->ALPHA = A;
-    agent->GAMMA = G;
-    agent->LAMBDA = L;
-    agent->rewards = {r1, r2};
-    return agent;
-}
-
-}  // namespace
-
-TEST(SarsaLearner, TwoStepsOnAnActionLookupTableByHand) {
-    TempDir dir;
-    lookup_test::QTable* table = nullptr;
-    std::unique_ptr<Agent<Sarsa>> agent = byHand<Sarsa>(dir, table);
-    agent->initEpisode();
-    EXPECT_EQ(agent->value, 0.5);  // greedy in state 0: action 1
-    agent->step();
-    agent->step();
-    EXPECT_EQ(agent->actionsTaken, (std::vector<int>{1, 0}));
-
-    // Step 1: (0, 1) traced; the greedy next action in state 1 is 0.
+TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
+    // From position 0 of four, two actions; Q(s, a) at index 2 s + a.
+    const double A = 0.3, G = 0.9, L = 0.7, r1 = 0.3, r2 = -0.2;
+    auto twoSteps = [&](auto& agent, lookup_test::QTable* table) {
+        table->setWeights({0.25, 0.5, 0.75, -0.5, 0.0, 0.375, 0.0, 0.0});
+        agent.maxSteps = 3;
+        agent.ALPHA = A;
+        agent.GAMMA = G;
+        agent.LAMBDA = L;
+        agent.rewards = {r1, r2};
+        agent.initEpisode();
+        EXPECT_EQ(agent.value, 0.5);  // greedy in state 0: action 1
+        agent.step();
+        agent.step();
+    };
+    // Step 1, greedy in both: (0, 1) traced; bootstrap from Q(1, 0) = 0.75.
     const double w01 = 0.5 + (A * ((r1 - 0.5) + 0.75 * G)) * 1.0;
-    // Step 2: (0, 1) decayed, (1, 0) traced; next action in state 2 is 1,
-    // and the error starts from Q(1, 0), which step 1 left alone.
+    TempDir dir;
+    lookup_test::QTable* sarsaTable = qTable(4, 2);
+    Agent<Sarsa> sarsa(dir.file("sarsa.conf"), sarsaTable);
+    twoSteps(sarsa, sarsaTable);
+    EXPECT_EQ(sarsa.actionsTaken, (std::vector<int>{1, 0}));
+    // Sarsa, step 2: (0, 1) decayed, (1, 0) traced; the next action in state
+    // 2 is 1, and the error starts from Q(1, 0), which step 1 left alone.
     const double f2 = A * ((r2 - 0.75) + 0.375 * G);
-    expectSameBits(table->weightVector(), {0.25, w01 + f2 * (1.0 * (G * L)), 0.75 + f2 * 1.0, -0.5, 0.0, 0.375, 0.0, 0.0});
-    EXPECT_EQ(agent->value, 0.375);
-}
+    expectSameBits(sarsaTable->weightVector(), {0.25, w01 + f2 * (1.0 * (G * L)), 0.75 + f2 * 1.0, -0.5, 0.0, 0.375, 0.0, 0.0});
+    EXPECT_EQ(sarsa.value, 0.375);
 
-TEST(WatkinsLearner, TwoStepsOnAnActionLookupTableByHandWithAnExploratorySecondStep) {
-    // The draws: the greedy tie breaks at episode start and after step 1,
-    // then the uniform draw of step 2; find a seed for which that picks
-    // action 1, not greedy in state 1.
+    // Watkins explores in step 2; find a seed whose uniform draw there (after
+    // the greedy tie breaks at episode start and after step 1) is action 1,
+    // not greedy in state 1.
     unsigned int seed = 1;
     for (;; ++seed) {
         setSeed(seed);
@@ -836,23 +798,17 @@ TEST(WatkinsLearner, TwoStepsOnAnActionLookupTableByHandWithAnExploratorySecondS
         std::rand();
         if (getRandomIndex(2) == 1) break;
     }
-    TempDir dir;
-    lookup_test::QTable* table = nullptr;
-    std::unique_ptr<Agent<Watkins>> agent = byHand<Watkins>(dir, table);
-    agent->ACTION_SELECTION = Tembra::EPSILON_GREEDY;
-    agent->randomScript = {false, true};
+    lookup_test::QTable* watkinsTable = qTable(4, 2);
+    Agent<Watkins> watkins(dir.file("watkins.conf"), watkinsTable);
+    watkins.ACTION_SELECTION = Tembra::EPSILON_GREEDY;
+    watkins.randomScript = {false, true};
     setSeed(seed);
-    agent->initEpisode();
-    agent->step();
-    agent->step();
-    EXPECT_EQ(agent->actionsTaken, (std::vector<int>{1, 1}));
-
-    // Step 1 greedy: (0, 1) traced, bootstrap from max Q(1, .) = 0.75.
-    const double w01 = 0.5 + (A * ((r1 - 0.5) + 0.75 * G)) * 1.0;
-    // Step 2 explores with action 1 in state 1 (Q = -0.5): the traces are
-    // cut, so (0, 1) keeps what step 1 gave it; bootstrap from max Q(2, .).
+    twoSteps(watkins, watkinsTable);
+    EXPECT_EQ(watkins.actionsTaken, (std::vector<int>{1, 1}));
+    // The traces are cut, so (0, 1) keeps what step 1 gave it; (1, 1) with
+    // Q = -0.5 bootstraps from max Q(2, .).
     const double w11 = -0.5 + (A * ((r2 - (-0.5)) + 0.375 * G)) * 1.0;
-    expectSameBits(table->weightVector(), {0.25, w01, 0.75, w11, 0.0, 0.375, 0.0, 0.0});
+    expectSameBits(watkinsTable->weightVector(), {0.25, w01, 0.75, w11, 0.0, 0.375, 0.0, 0.0});
 }
 
 TEST(WatkinsLearner, GreedyWatkinsTakesTheSameActionsAndWeightsAsGreedySarsa) {
@@ -865,8 +821,7 @@ TEST(WatkinsLearner, GreedyWatkinsTakesTheSameActionsAndWeightsAsGreedySarsa) {
         // per step until position 5. All values start equal, so the greedy
         // tie breaks draw a different path in every episode.
         auto corridor = [&c](auto& agent, lookup_test::QTable* table) {
-            agent.state = table->getStatePtr();
-            table->setTraceStorage(c.second);
+                    table->setTraceStorage(c.second);
             agent.goal = 5;
             agent.maxSteps = 500;
             agent.episodesToRun = 12;
@@ -923,8 +878,7 @@ TEST(Learners, StepsOnLookupTablesAllocateNothing) {
         // entry made).
         auto ring = [&c](auto& agent, auto* table, const char* learner) {
             SCOPED_TRACE(learner);
-            agent.state = table->getStatePtr();
-            table->setTraceStorage(c.storage);
+                    table->setTraceStorage(c.storage);
             agent.move = [](const int position, const int action) { return action == 0 ? (position + 1) % 5 : (position + 4) % 5; };
             agent.maxSteps = 40;
             agent.episodesToRun = 3;
