@@ -19,23 +19,17 @@ public:
 
     using Tembra::ACTION_SELECTION;
     using Tembra::ALPHA;
-    using Tembra::confFileName;
-    using Tembra::continueEpisode;
     using Tembra::continueLearning;
     using Tembra::EPSILON;
     using Tembra::episodes;
     using Tembra::GAMMA;
     using Tembra::LAMBDA;
-    using Tembra::newSigSet;
-    using Tembra::oldSigSet;
-    using Tembra::pendingSignals;
     using Tembra::sigIntRcvd;
     using Tembra::sigTermRcvd;
     using Tembra::steps;
     using Tembra::TEMPERATURE;
     using Tembra::TRACE_VALUE;
     using Tembra::TRACES;
-    using Tembra::value;
 
     using Tembra::checkPendingSignals;
     using Tembra::randomAction;
