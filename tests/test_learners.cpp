@@ -402,7 +402,7 @@ TEST(ControlLoop, WithoutValueFunctionReportsOnceAndCallsNoHook) {
     EXPECT_TRUE(learner.calls.empty());
 }
 
-TEST(ControlLoop, RunsTheHooksInOrderUntilLearningIsStopped) {
+TEST(ControlLoop, RunsTheHooksInOrderUntilLearningIsStoppedAndCountsOnAcrossCalls) {
     // The probe's initEpisode clears continueEpisode; controlLoop must set it
     // again after initEpisode, or no step would run.
     for (const int length : {1, 2}) {
@@ -410,37 +410,31 @@ TEST(ControlLoop, RunsTheHooksInOrderUntilLearningIsStopped) {
         TempDir dir;
         ProbeLearner learner(dir.file("learner.conf"));
         learner.episodeLength = length;
-        stopAfterEpisode(learner, 3);
+        learner.afterEpisode = [](ProbeLearner& l) { l.continueLearning = l.episodes < 3; };
         const Reports output = runLoop(learner);
         Calls expected;
         Messages notices;
+        const std::string steps = "  steps = " + std::to_string(length);
         for (int episode = 1; episode <= 3; ++episode) {
             append(expected, {"initEpisode", "setInitialState"});
             for (int step = 0; step < length; ++step) append(expected, {"step", "takeAction", "observeState", "calculateReward"});
             expected.push_back("finishEpisode");
-            notices.push_back("episode = " + std::to_string(episode) + "  steps = " + std::to_string(length));
+            notices.push_back("episode = " + std::to_string(episode) + steps);
         }
         EXPECT_EQ(learner.calls, expected);
         EXPECT_EQ(output.notices, notices);
         EXPECT_TRUE(output.errors.empty());
+
+        learner.continueLearning = true;
+        EXPECT_EQ(runLoop(learner).notices, Messages{"episode = 4" + steps});
+        // The base notice alone, outside the loop, changes nothing.
+        testing::internal::CaptureStdout();
+        learner.finishEpisode();
+        const std::string out = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(out.rfind("File: Tembra.cpp   Function: finishEpisode   Line: ", 0), 0u) << out;
+        EXPECT_EQ(reportMessages(out), Messages{"episode = 4" + steps});
+        EXPECT_EQ(learner.episodes, 4);
     }
-}
-
-TEST(ControlLoop, EpisodesKeepCountingAcrossCallsAndFinishEpisodeOnlyReports) {
-    TempDir dir;
-    ProbeLearner learner(dir.file("learner.conf"));
-    learner.episodeLength = 2;
-    learner.afterEpisode = [](ProbeLearner& l) { l.continueLearning = false; };
-    runLoop(learner);
-    learner.continueLearning = true;
-    EXPECT_EQ(runLoop(learner).notices, Messages{"episode = 2  steps = 2"});
-
-    testing::internal::CaptureStdout();
-    learner.finishEpisode();
-    const std::string out = testing::internal::GetCapturedStdout();
-    EXPECT_EQ(out.rfind("File: Tembra.cpp   Function: finishEpisode   Line: ", 0), 0u) << out;
-    EXPECT_EQ(reportMessages(out), Messages{"episode = 2  steps = 2"});
-    EXPECT_EQ(learner.episodes, 2);
 }
 
 TEST(Learner, EveryConstructionRestartsTheRandomSequenceWithSeedOne) {

@@ -77,7 +77,7 @@ bool isWideErrnoReport(const std::string& message) {
 
 Bytes prefix(const Bytes& bytes, std::size_t n) { return Bytes(bytes.begin(), bytes.begin() + static_cast<long>(n)); }
 
-// The block of a State of two floating-point variables: 51 bytes.
+// The block of a State of two floating-point variables (51 bytes).
 Bytes twoDoublesBlock() {
     Bytes block;
     putU32(block, 2);
@@ -91,18 +91,8 @@ Bytes twoDoublesBlock() {
 
 // ---------------------------------------------------------------- variables
 
-TEST(VarValues, IntRecordIsLengthNameAndBoundsAndReadsBackToTheMidpoint) {
-    TempDir dir;
-    const Bytes expected = {0x01, 0x00, 0x00, 0x00, 0x78, 0x00, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00};
-    EXPECT_EQ(saved(dir, VarValuesInt("x", 0, 9)), expected);
-    Input in(dir, expected);
-    VarValuesInt loaded(in.get());
-    EXPECT_EQ(loaded.getName(), "x");
-    EXPECT_EQ(loaded.getMinValue(), 0);
-    EXPECT_EQ(loaded.getMaxValue(), 9);
-    EXPECT_EQ(loaded.getValue(), 4);
-    EXPECT_EQ(in.stream.position(), 13);
-}
+// The records and blocks as the files hold them are shown byte for byte
+// with the value-function files; here, what reading them does.
 
 TEST(VarValues, IntMidpointRoundsTowardZeroWithoutOverflowAndKeepsTheBoundsAsGiven) {
     const int cases[][3] = {{-3, 0, -1},
@@ -120,31 +110,31 @@ TEST(VarValues, IntMidpointRoundsTowardZeroWithoutOverflowAndKeepsTheBoundsAsGiv
         EXPECT_EQ(v.getMinValue(), c[0]);
         EXPECT_EQ(v.getMaxValue(), c[1]);
         EXPECT_EQ(v.getValue(), c[2]);
-        // The same rule after reading a record.
+        // The same after reading the record, which ends after its 13 bytes.
         Bytes record;
         putIntVar(record, "v", c[0], c[1]);
         Input in(dir, record);
-        EXPECT_EQ(VarValuesInt(in.get()).getValue(), c[2]);
+        const VarValuesInt loaded(in.get());
+        EXPECT_EQ(loaded.getName(), "v");
+        EXPECT_EQ(loaded.getMaxValue(), c[1]);
+        EXPECT_EQ(loaded.getValue(), c[2]);
+        EXPECT_EQ(in.stream.position(), 13);
     }
 }
 
-TEST(VarValues, DoubleRecordRoundTripsBoundsAndRestartsAtTheMidpoint) {
+TEST(VarValues, DoubleRecordReadsItsBoundsAndRestartsAtTheMidpoint) {
     TempDir dir;
-    VarValuesDouble v("speed", -1.0, 2.0);
-    EXPECT_EQ(v.getValue(), 0.5);
-    v.setValue(1.75);
-    Bytes expected;
-    putDoubleVar(expected, "speed", -1.0, 2.0);
-    ASSERT_EQ(expected.size(), 20u + 5u);
-    EXPECT_EQ(saved(dir, v), expected);
-
-    Input in(dir, expected);
+    Bytes record;
+    putDoubleVar(record, "speed", -1.0, 2.0);
+    Input in(dir, record);
     VarValuesDouble loaded("old", 7.0, 8.0);
+    loaded.setValue(7.5);
     EXPECT_EQ(loaded.load(in.get()), 0);
     EXPECT_EQ(loaded.getName(), "speed");
     EXPECT_EQ(loaded.getMinValue(), -1.0);
     EXPECT_EQ(loaded.getMaxValue(), 2.0);
     EXPECT_EQ(loaded.getValue(), 0.5);
+    EXPECT_EQ(in.stream.position(), 25);
 
     const VarValuesDouble descending("d", 3.0, -1.0);
     EXPECT_EQ(descending.getMinValue(), 3.0);
@@ -153,17 +143,13 @@ TEST(VarValues, DoubleRecordRoundTripsBoundsAndRestartsAtTheMidpoint) {
 
 TEST(VarValues, NamesAreBytesOfAnyContent) {
     TempDir dir;
-    const std::string zeroes("a\0b\0", 4);
     Bytes expected;
     putU32(expected, 0);  // no name bytes at all, bounds follow directly
     putI32(expected, -2);
     putI32(expected, 5);
     EXPECT_EQ(saved(dir, VarValuesInt("", -2, 5)), expected);
-    Bytes withZeroes;
-    putDoubleVar(withZeroes, zeroes, 0.0, 1.0);
-    EXPECT_EQ(saved(dir, VarValuesDouble(zeroes, 0.0, 1.0)), withZeroes);
-
-    expected.insert(expected.end(), withZeroes.begin(), withZeroes.end());
+    const std::string zeroes("a\0b\0", 4);
+    putDoubleVar(expected, zeroes, 0.0, 1.0);
     Input in(dir, expected);
     VarValuesInt empty("was named", 0, 0);
     EXPECT_EQ(empty.load(in.get()), 0);
@@ -322,24 +308,8 @@ TEST(State, AccessorsCheckTheKindBeforeTheIdAndChangeOnlyTheirField) {
     EXPECT_EQ(d.getValueDbl(0), 2.5);
 }
 
-TEST(State, BlocksAreCountKindAndRecordsAndLoadRestartsAtTheMidpoints) {
+TEST(State, LoadReplacesTheVariablesAndRestartsAtTheMidpoints) {
     TempDir dir;
-    State d;
-    d.registerVariable("a", -1.0, 1.0);
-    d.registerVariable("bc", 0.0, 2.5);
-    d.setValueDbl(0, 0.75);
-    ASSERT_EQ(twoDoublesBlock().size(), 51u);
-    EXPECT_EQ(saved(dir, d), twoDoublesBlock());
-
-    State s;
-    s.registerVariable("x", 0, 9);
-    s.registerVariable("y", 9, 0);
-    Bytes ints = {0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
-    putIntVar(ints, "x", 0, 9);
-    putIntVar(ints, "y", 0, 9);
-    EXPECT_EQ(saved(dir, s), ints);
-    EXPECT_EQ(saved(dir, State()), Bytes(8, 0x00));
-
     // Loading replaces variables of the other kind.
     Input doubles(dir, twoDoublesBlock());
     State loaded;
@@ -352,6 +322,11 @@ TEST(State, BlocksAreCountKindAndRecordsAndLoadRestartsAtTheMidpoints) {
     EXPECT_EQ(loaded.getValueDbl(1), 1.25);
     EXPECT_EQ(doubles.stream.position(), 51);
 
+    Bytes ints;
+    putU32(ints, 2);
+    putI32(ints, 1);
+    putIntVar(ints, "x", 0, 9);
+    putIntVar(ints, "y", 0, 9);
     Input intIn(dir, ints, "ints.bin");
     State fromFile(intIn.get());
     EXPECT_EQ(fromFile.getType(), State::INT);
