@@ -417,7 +417,9 @@ TEST(ControlLoop, RunsTheHooksInOrderUntilLearningIsStoppedAndCountsOnAcrossCall
         const std::string steps = "  steps = " + std::to_string(length);
         for (int episode = 1; episode <= 3; ++episode) {
             append(expected, {"initEpisode", "setInitialState"});
-            for (int step = 0; step < length; ++step) append(expected, {"step", "takeAction", "observeState", "calculateReward"});
+            for (int step = 0; step < length; ++step) {
+                append(expected, {"step", "takeAction", "observeState", "calculateReward"});
+            }
             expected.push_back("finishEpisode");
             notices.push_back("episode = " + std::to_string(episode) + steps);
         }
@@ -491,8 +493,10 @@ TEST(SarsaLearner, CallsItsValueFunctionInOrderForEveryTracesAndSelection) {
     const SelectionCase selections[] = {
         {"GREEDY", Tembra::GREEDY, 0.0, {"setGreedyActionIndex"}, {}, TraceEffect::NONE},
         // EPSILON 0 never explores, but the test still draws.
-        {"EPSILON_GREEDY, greedy", Tembra::EPSILON_GREEDY, 0.0, {"randomAction", "setGreedyActionIndex"}, {}, TraceEffect::NONE},
-        {"EPSILON_GREEDY, exploring", Tembra::EPSILON_GREEDY, 1.0, {"randomAction", "setRandomActionIndex"}, {0, 0}, TraceEffect::NONE},
+        {"EPSILON_GREEDY, greedy", Tembra::EPSILON_GREEDY, 0.0, {"randomAction", "setGreedyActionIndex"}, {},
+         TraceEffect::NONE},
+        {"EPSILON_GREEDY, exploring", Tembra::EPSILON_GREEDY, 1.0, {"randomAction", "setRandomActionIndex"}, {0, 0},
+         TraceEffect::NONE},
         {"SOFTMAX", Tembra::SOFTMAX, 0.0, {kSoftmax}, {0, 0}, TraceEffect::NONE},
         {"unknown (5)", kUnknownSelection, 0.0, {}, {}, TraceEffect::NONE},
     };
@@ -587,7 +591,8 @@ TEST(WatkinsLearner, ExplorationCutsTheTracesOnlyOnTheStepsThatExplore) {
     // What each epsilon test (and exploration) is followed by.
     Calls after;
     for (std::size_t i = 0; i + 2 < rec.calls.size(); ++i) {
-        if (rec.calls[i] == "randomAction") after.push_back(rec.calls[rec.calls[i + 1] == "setRandomActionIndex" ? i + 2 : i + 1]);
+        if (rec.calls[i] != "randomAction") continue;
+        after.push_back(rec.calls[rec.calls[i + 1] == "setRandomActionIndex" ? i + 2 : i + 1]);
     }
     const std::string decay = call("updateEligibilityTraces", 0.9, 0.5);
     EXPECT_EQ(after, (Calls{decay, "initEligibilityTraces", decay}));
@@ -751,7 +756,8 @@ TEST(TDLearner, TwoStepsOnALookupTableByHand) {
     // state's decayed by GAMMA * LAMBDA, the next one's fresh.
     agent.step();
     const double factor = 0.1 * ((0.5 - 0.0) + 0.9 * 0.0);
-    EXPECT_EQ(table->weightVector(), (std::vector<double>{0.1 + factor * (1.0 * (0.9 * 0.5)), 0.0 + factor * 1.0, 0.0, 0.0, 0.0}));
+    EXPECT_EQ(table->weightVector(),
+              (std::vector<double>{0.1 + factor * (1.0 * (0.9 * 0.5)), 0.0 + factor * 1.0, 0.0, 0.0, 0.0}));
 }
 
 TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
@@ -779,7 +785,8 @@ TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
     // Sarsa, step 2: (0, 1) decayed, (1, 0) traced; the next action in state
     // 2 is 1, and the error starts from Q(1, 0), which step 1 left alone.
     const double f2 = A * ((r2 - 0.75) + 0.375 * G);
-    expectSameBits(sarsaTable->weightVector(), {0.25, w01 + f2 * (1.0 * (G * L)), 0.75 + f2 * 1.0, -0.5, 0.0, 0.375, 0.0, 0.0});
+    expectSameBits(sarsaTable->weightVector(),
+                   {0.25, w01 + f2 * (1.0 * (G * L)), 0.75 + f2 * 1.0, -0.5, 0.0, 0.375, 0.0, 0.0});
     EXPECT_EQ(sarsa.value, 0.375);
 
     // Watkins explores in step 2; find a seed whose uniform draw there (after
@@ -820,7 +827,7 @@ TEST(WatkinsLearner, GreedyWatkinsTakesTheSameActionsAndWeightsAsGreedySarsa) {
             agent.maxSteps = 500;
             agent.episodesToRun = 12;
             agent.stepReward = -1.0;
-            agent.move = [](const int position, const int action) { return action == 0 ? std::max(position - 1, 0) : position + 1; };
+            agent.move = [](const int at, const int action) { return action == 0 ? std::max(at - 1, 0) : at + 1; };
             agent.ALPHA = 0.2;
             agent.GAMMA = 0.95;
             agent.LAMBDA = 0.8;
@@ -873,7 +880,7 @@ TEST(Learners, StepsOnLookupTablesAllocateNothing) {
         auto ring = [&c](auto& agent, auto* table, const char* learner) {
             SCOPED_TRACE(learner);
                     table->setTraceStorage(c.storage);
-            agent.move = [](const int position, const int action) { return action == 0 ? (position + 1) % 5 : (position + 4) % 5; };
+            agent.move = [](const int at, const int action) { return action == 0 ? (at + 1) % 5 : (at + 4) % 5; };
             agent.maxSteps = 40;
             agent.episodesToRun = 3;
             agent.countFrom = 10;
