@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Tembra.h"
+#include "TestSupport.h"
 
 class ProbeLearner : public Tembra {
 public:
@@ -18,23 +19,17 @@ public:
 
     using Tembra::ACTION_SELECTION;
     using Tembra::ALPHA;
-    using Tembra::confFileName;
-    using Tembra::continueEpisode;
     using Tembra::continueLearning;
     using Tembra::EPSILON;
     using Tembra::episodes;
     using Tembra::GAMMA;
     using Tembra::LAMBDA;
-    using Tembra::newSigSet;
-    using Tembra::oldSigSet;
-    using Tembra::pendingSignals;
     using Tembra::sigIntRcvd;
     using Tembra::sigTermRcvd;
     using Tembra::steps;
     using Tembra::TEMPERATURE;
     using Tembra::TRACE_VALUE;
     using Tembra::TRACES;
-    using Tembra::value;
 
     using Tembra::checkPendingSignals;
     using Tembra::randomAction;
@@ -103,5 +98,17 @@ protected:
     }
     const bool checkValueFunction() const override { return valueFunctionSet; }
 };
+
+// Runs controlLoop and returns what it reported.
+template <class Learner>
+test_support::Reports runLoop(Learner& learner) {
+    return test_support::reportsOf([&learner] { learner.controlLoop(); });
+}
+
+inline void stopAfterEpisode(ProbeLearner& learner, const int episode) {
+    learner.afterEpisode = [episode](ProbeLearner& l) {
+        if (l.episodes == episode) l.continueLearning = false;
+    };
+}
 
 #endif

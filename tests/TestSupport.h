@@ -112,6 +112,23 @@ inline std::vector<std::string> reportMessages(const std::string& captured) {
     return messages;
 }
 
+// The reports an action wrote: notices (stdout) and errors (stderr).
+struct Reports {
+    std::vector<std::string> notices;
+    std::vector<std::string> errors;
+};
+
+template <class Action>
+Reports reportsOf(Action&& action) {
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    action();
+    Reports reports;
+    reports.errors = reportMessages(testing::internal::GetCapturedStderr());
+    reports.notices = reportMessages(testing::internal::GetCapturedStdout());
+    return reports;
+}
+
 }  // namespace test_support
 
 #endif

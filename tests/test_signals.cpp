@@ -19,7 +19,8 @@
 #include "TestSupport.h"
 
 using test_support::readText;
-using test_support::reportMessages;
+using test_support::reportsOf;
+using test_support::Reports;
 using test_support::TempDir;
 using test_support::writeText;
 using Messages = std::vector<std::string>;
@@ -81,6 +82,13 @@ bool isBlocked(int sig) {
     return sigismember(&mask, sig) == 1;
 }
 
+void block(const std::vector<int>& sigs) {
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int sig : sigs) sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
 bool isPending(int sig) {
     sigset_t pending;
     sigpending(&pending);
@@ -121,37 +129,12 @@ private:
     sigset_t saved_;
 };
 
-struct LoopOutput {
-    Messages notices;
-    Messages errors;
-};
-
-LoopOutput capture(const std::function<void()>& action) {
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    action();
-    LoopOutput output;
-    output.errors = reportMessages(testing::internal::GetCapturedStderr());
-    output.notices = reportMessages(testing::internal::GetCapturedStdout());
-    return output;
-}
-
-LoopOutput runLoop(ProbeLearner& learner) {
-    return capture([&learner] { learner.controlLoop(); });
-}
-
 // Raises sig once, inside the given step of the given episode.
 void raiseAt(ProbeLearner& learner, int episode, int step, std::vector<int> sigs) {
     learner.duringStep = [episode, step, sigs](ProbeLearner& l) {
         if (l.episodes == episode && l.steps == step) {
             for (const int sig : sigs) raise(sig);
         }
-    };
-}
-
-void stopAfterEpisode(ProbeLearner& learner, int episode) {
-    learner.afterEpisode = [episode](ProbeLearner& l) {
-        if (l.episodes == episode) l.continueLearning = false;
     };
 }
 
@@ -164,9 +147,11 @@ const std::string INT_NOTICE = "SIGINT received --> stop learning (after step)";
 
 // --- The signal mask ---------------------------------------------------------
 
-TEST(Signals, TheLearnerBlocksTheFourSignalsForItsLifetimeAndRestoresTheMask) {
+TEST(Signals, TheLearnerBlocksTheFourSignalsForItsLifetimeAndRestoresTheMaskItFound) {
     SignalScope scope;
     TempDir dir;
+    // Blocked by someone else before: they stay blocked afterwards.
+    block({SIGUSR2, SIGTERM});
     const sigset_t before = currentMask();
     {
         ProbeLearner learner(dir.file("learner.conf"));
@@ -176,225 +161,127 @@ TEST(Signals, TheLearnerBlocksTheFourSignalsForItsLifetimeAndRestoresTheMask) {
     EXPECT_TRUE(sameMask(currentMask(), before));
 }
 
-TEST(Signals, SignalsBlockedBeforeConstructionStayBlocked) {
-    SignalScope scope;
-    TempDir dir;
-    sigset_t mine;
-    sigemptyset(&mine);
-    sigaddset(&mine, SIGUSR2);
-    sigaddset(&mine, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &mine, nullptr);
-    { ProbeLearner learner(dir.file("learner.conf")); }
-    EXPECT_TRUE(isBlocked(SIGUSR2));
-    EXPECT_TRUE(isBlocked(SIGTERM));
-    EXPECT_FALSE(isBlocked(SIGUSR1));
-    EXPECT_FALSE(isBlocked(SIGINT));
-}
-
-TEST(Signals, NestedLearnersLeaveTheSignalsBlockedUntilTheOuterOneGoes) {
-    SignalScope scope;
-    TempDir dir;
-    std::unique_ptr<ProbeLearner> outer(new ProbeLearner(dir.file("outer.conf")));
-    { ProbeLearner inner(dir.file("inner.conf")); }
-    for (const int sig : CONTROL) ASSERT_TRUE(isBlocked(sig)) << sig;
-    raise(SIGUSR2);
-    const LoopOutput output = capture([&outer] { outer->checkPendingSignals(); });
-    EXPECT_EQ(output.notices, Messages{USR2_NOTICE});
-    outer.reset();
-    for (const int sig : CONTROL) EXPECT_FALSE(isBlocked(sig)) << sig;
-}
-
-TEST(Signals, ALearnerOutlivingAnOlderOneKeepsItsSignalsBlocked) {
+TEST(Signals, TheSignalsStayBlockedUntilTheLastLearnerGoesWhicheverGoesFirst) {
     // Replacing a learner (build the new one, then delete the old one) must
     // not unblock the signals under the new one: a SIGINT would then end
     // the process instead of the learning.
-    SignalScope scope;
-    TempDir dir;
-    std::unique_ptr<ProbeLearner> older(new ProbeLearner(dir.file("older.conf")));
-    std::unique_ptr<ProbeLearner> younger(new ProbeLearner(dir.file("younger.conf")));
-    older.reset();
-    for (const int sig : CONTROL) ASSERT_TRUE(isBlocked(sig)) << sig;
-
-    raiseAt(*younger, 1, 1, {SIGINT});
-    younger->episodeLength = 4;
-    const LoopOutput output = runLoop(*younger);
-    EXPECT_EQ(output.notices, (Messages{INT_NOTICE, "episode = 1  steps = 1"}));
-    younger.reset();
-    for (const int sig : CONTROL) EXPECT_FALSE(isBlocked(sig)) << sig;
+    for (const bool olderFirst : {false, true}) {
+        SCOPED_TRACE(olderFirst ? "older one destroyed first" : "younger one destroyed first");
+        SignalScope scope;
+        TempDir dir;
+        std::unique_ptr<ProbeLearner> older(new ProbeLearner(dir.file("older.conf")));
+        std::unique_ptr<ProbeLearner> younger(new ProbeLearner(dir.file("younger.conf")));
+        std::unique_ptr<ProbeLearner>& first = olderFirst ? older : younger;
+        std::unique_ptr<ProbeLearner>& last = olderFirst ? younger : older;
+        first.reset();
+        for (const int sig : CONTROL) ASSERT_TRUE(isBlocked(sig)) << sig;
+        raise(SIGINT);
+        EXPECT_EQ(reportsOf([&last] { last->checkPendingSignals(); }).notices, Messages{INT_NOTICE});
+        last.reset();
+        for (const int sig : CONTROL) EXPECT_FALSE(isBlocked(sig)) << sig;
+    }
 }
 
-TEST(Signals, FailedBlockingIsReportedAndUnblocksNothingLater) {
+TEST(Signals, FailuresToChangeTheMaskAreReportedAndUnblockNothingLater) {
     SignalScope scope;
     TempDir dir;
-    sigset_t mine;
-    sigemptyset(&mine);
-    sigaddset(&mine, SIGINT);
-    pthread_sigmask(SIG_BLOCK, &mine, nullptr);
-
+    block({SIGINT});
+    const Messages report = {"sigprocmask --> errno = 22 - " + std::string(std::strerror(EINVAL))};
     std::unique_ptr<ProbeLearner> learner;
     fake::failSigprocmask = true;
-    const LoopOutput output = capture([&] { learner.reset(new ProbeLearner(dir.file("learner.conf"))); });
+    EXPECT_EQ(reportsOf([&] { learner.reset(new ProbeLearner(dir.file("learner.conf"))); }).errors, report);
     fake::failSigprocmask = false;
-    EXPECT_EQ(output.errors,
-              Messages{"sigprocmask --> errno = 22 - " + std::string(std::strerror(EINVAL))});
     EXPECT_FALSE(isBlocked(SIGUSR1));
     learner.reset();
     EXPECT_TRUE(isBlocked(SIGINT));  // blocked by someone else, not the learner
-}
 
-TEST(Signals, FailedUnblockingIsReported) {
-    SignalScope scope;
-    TempDir dir;
-    std::unique_ptr<ProbeLearner> learner(new ProbeLearner(dir.file("learner.conf")));
+    learner.reset(new ProbeLearner(dir.file("learner.conf")));
     fake::failSigprocmask = true;
-    const LoopOutput output = capture([&] { learner.reset(); });
-    fake::failSigprocmask = false;
-    EXPECT_EQ(output.errors,
-              Messages{"sigprocmask --> errno = 22 - " + std::string(std::strerror(EINVAL))});
+    EXPECT_EQ(reportsOf([&] { learner.reset(); }).errors, report);
 }
 
 // --- Signals during learning -------------------------------------------------
 
-TEST(Signals, SigintDuringStepFiveOfEpisodeTwoEndsLearningAfterThatStep) {
-    SignalScope scope;
-    TempDir dir;
-    ProbeLearner learner(dir.file("learner.conf"));
-    learner.episodeLength = 10;
-    raiseAt(learner, 2, 5, {SIGINT});
-    const LoopOutput output = runLoop(learner);
-    EXPECT_EQ(output.notices, (Messages{"episode = 1  steps = 10", INT_NOTICE, "episode = 2  steps = 5"}));
-    EXPECT_TRUE(output.errors.empty());
-    EXPECT_TRUE(learner.sigIntRcvd);
-    EXPECT_FALSE(learner.sigTermRcvd);
-    EXPECT_EQ(learner.episodes, 2);
-    EXPECT_EQ(learner.count("step"), 15);
-
-    // The flag stays: a later controlLoop starts no episode.
-    learner.calls.clear();
-    const LoopOutput again = runLoop(learner);
-    EXPECT_TRUE(learner.calls.empty());
-    EXPECT_TRUE(again.notices.empty());
-    EXPECT_TRUE(again.errors.empty());
+TEST(Signals, EachSignalTakesEffectAtThePollAfterTheStepItArrivedIn) {
+    struct Case {
+        const char* name;
+        int episodeLength;
+        int episode;  // the signals are raised in this step of this episode;
+        int step;     // step 0: before controlLoop
+        std::vector<int> sigs;
+        Messages notices;
+        std::size_t unordered;  // leading notices of signals handled in one poll, sorted
+        bool intRcvd;
+        bool termRcvd;
+    };
+    const Case cases[] = {
+        {"SIGINT ends learning after its step", 10, 2, 5, {SIGINT},
+         {"episode = 1  steps = 10", INT_NOTICE, "episode = 2  steps = 5"}, 0, true, false},
+        {"SIGTERM lets the episode run to its end", 6, 1, 2, {SIGTERM}, {TERM_NOTICE, "episode = 1  steps = 6"}, 0,
+         false, true},
+        {"SIGTERM sent before controlLoop", 3, 1, 0, {SIGTERM}, {TERM_NOTICE, "episode = 1  steps = 3"}, 0, false, true},
+        {"SIGTERM and SIGINT together", 5, 1, 2, {SIGTERM, SIGINT},
+         {INT_NOTICE, TERM_NOTICE, "episode = 1  steps = 2"}, 2, true, true},
+        {"the same signal three times in one step", 4, 1, 2,
+         {SIGUSR2, SIGUSR2, SIGUSR2, SIGTERM, SIGTERM, SIGTERM},
+         {TERM_NOTICE, USR2_NOTICE, "episode = 1  steps = 4"}, 2, false, true},
+        {"SIGUSR2 gives one notice and changes nothing", 3, 1, 2, {SIGUSR2},
+         {USR2_NOTICE, "episode = 1  steps = 3", "episode = 2  steps = 3"}, 0, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SignalScope scope;
+        TempDir dir;
+        ProbeLearner learner(dir.file("learner.conf"));
+        learner.episodeLength = c.episodeLength;
+        stopAfterEpisode(learner, 2);
+        if (c.step == 0) {
+            for (const int sig : c.sigs) raise(sig);
+        }
+        raiseAt(learner, c.episode, c.step, c.sigs);
+        Reports output = runLoop(learner);
+        ASSERT_GE(output.notices.size(), c.unordered);
+        std::sort(output.notices.begin(), output.notices.begin() + static_cast<long>(c.unordered));
+        EXPECT_EQ(output.notices, c.notices);
+        EXPECT_TRUE(output.errors.empty());
+        EXPECT_EQ(learner.sigIntRcvd, c.intRcvd);
+        EXPECT_EQ(learner.sigTermRcvd, c.termRcvd);
+        if (c.intRcvd || c.termRcvd) {
+            // The flag stays: a later controlLoop starts no episode.
+            learner.calls.clear();
+            const Reports again = runLoop(learner);
+            EXPECT_TRUE(learner.calls.empty());
+            EXPECT_TRUE(again.notices.empty());
+        }
+    }
 }
 
-TEST(Signals, SigtermMidEpisodeLetsTheEpisodeRunToItsEnd) {
-    SignalScope scope;
-    TempDir dir;
-    ProbeLearner learner(dir.file("learner.conf"));
-    learner.episodeLength = 6;
-    raiseAt(learner, 1, 2, {SIGTERM});
-    const LoopOutput output = runLoop(learner);
-    EXPECT_EQ(output.notices, (Messages{TERM_NOTICE, "episode = 1  steps = 6"}));
-    EXPECT_TRUE(learner.sigTermRcvd);
-    EXPECT_FALSE(learner.sigIntRcvd);
-    EXPECT_EQ(learner.count("initEpisode"), 1);
-
-    learner.calls.clear();
-    runLoop(learner);
-    EXPECT_TRUE(learner.calls.empty());
-}
-
-TEST(Signals, ASignalSentBeforeControlLoopIsHandledAtItsFirstPoll) {
-    SignalScope scope;
-    TempDir dir;
-    ProbeLearner learner(dir.file("learner.conf"));
-    raise(SIGTERM);
-    const LoopOutput output = runLoop(learner);
-    EXPECT_EQ(output.notices, (Messages{TERM_NOTICE, "episode = 1  steps = 3"}));
-}
-
-TEST(Signals, SigtermAndSigintPendingTogetherAreBothHandled) {
-    SignalScope scope;
-    TempDir dir;
-    ProbeLearner learner(dir.file("learner.conf"));
-    learner.episodeLength = 5;
-    raiseAt(learner, 1, 2, {SIGTERM, SIGINT});
-    LoopOutput output = runLoop(learner);
-    ASSERT_EQ(output.notices.size(), 3u);
-    EXPECT_EQ(output.notices[2], "episode = 1  steps = 2");
-    Messages handled(output.notices.begin(), output.notices.begin() + 2);
-    std::sort(handled.begin(), handled.end());
-    EXPECT_EQ(handled, (Messages{INT_NOTICE, TERM_NOTICE}));
-    EXPECT_TRUE(learner.sigTermRcvd);
-    EXPECT_TRUE(learner.sigIntRcvd);
-}
-
-TEST(Signals, SigusrOneReloadsTheEditedFileBeforeTheNextStep) {
+TEST(Signals, SigusrOneReloadsTheFileBeforeTheNextStepOrWritesItAgain) {
     SignalScope scope;
     TempDir dir;
     const std::string path = dir.file("learner.conf");
     ProbeLearner learner(path);
-    learner.episodeLength = 6;
-    stopAfterEpisode(learner, 1);
+    learner.episodeLength = 4;
+    stopAfterEpisode(learner, 2);
     learner.duringStep = [&path](ProbeLearner& l) {
-        if (l.steps == 3) {
+        if (l.episodes == 1 && l.steps == 2) {
             writeText(path, "ALPHA 0.5\nTRACES NONE\n");
             kill(getpid(), SIGUSR1);  // sent to the process, as from a shell
         }
-    };
-    const LoopOutput output = runLoop(learner);
-    EXPECT_EQ(output.notices, (Messages{USR1_NOTICE, "episode = 1  steps = 6"}));
-    EXPECT_EQ(learner.alphaPerStep, (std::vector<double>{0.1, 0.1, 0.1, 0.5, 0.5, 0.5}));
-    EXPECT_EQ(learner.TRACES, Tembra::NONE);
-    EXPECT_EQ(learner.GAMMA, 0.9);  // not in the file: unchanged
-    EXPECT_FALSE(learner.sigTermRcvd);
-    EXPECT_FALSE(learner.sigIntRcvd);
-}
-
-TEST(Signals, SigusrOneAfterTheFileWasDeletedWritesItAgain) {
-    SignalScope scope;
-    TempDir dir;
-    const std::string path = dir.file("learner.conf");
-    ProbeLearner learner(path);
-    stopAfterEpisode(learner, 1);
-    learner.duringStep = [&path](ProbeLearner& l) {
-        if (l.steps == 2) {
+        if (l.episodes == 2 && l.steps == 3) {
             l.ALPHA = 0.3;
             std::remove(path.c_str());
             raise(SIGUSR1);
         }
     };
-    const LoopOutput output = runLoop(learner);
-    EXPECT_EQ(output.notices, (Messages{USR1_NOTICE, "File (" + path + ") didn't exist --> create",
-                                        "episode = 1  steps = 3"}));
-    EXPECT_EQ(readText(path),
-              "ALPHA 0.3\nLAMBDA 0.5\nGAMMA 0.9\nACTION_SELECTION GREEDY\n"
-              "EPSILON 0.1\nTEMPERATURE 0.5\nTRACES REPLACING\nTRACE_VALUE 1\n");
-}
-
-TEST(Signals, SigusrTwoGivesOneNoticeAndChangesNothing) {
-    SignalScope scope;
-    TempDir dir;
-    const std::string path = dir.file("learner.conf");
-    writeText(path, "ALPHA 0.2\n");
-    ProbeLearner learner(path);
-    stopAfterEpisode(learner, 2);
-    learner.duringStep = [&path](ProbeLearner& l) {
-        if (l.episodes == 1 && l.steps == 2) {
-            writeText(path, "ALPHA 0.7\n");  // must not be read
-            raise(SIGUSR2);
-        }
-    };
-    const LoopOutput output = runLoop(learner);
-    EXPECT_EQ(output.notices, (Messages{USR2_NOTICE, "episode = 1  steps = 3", "episode = 2  steps = 3"}));
-    EXPECT_TRUE(output.errors.empty());
-    EXPECT_EQ(learner.ALPHA, 0.2);
-    EXPECT_FALSE(learner.sigTermRcvd);
-    EXPECT_FALSE(learner.sigIntRcvd);
-}
-
-TEST(Signals, TheSameSignalThreeTimesInOneStepIsHandledOnce) {
-    SignalScope scope;
-    TempDir dir;
-    ProbeLearner learner(dir.file("learner.conf"));
-    learner.episodeLength = 4;
-    raiseAt(learner, 1, 2, {SIGUSR2, SIGUSR2, SIGUSR2, SIGTERM, SIGTERM, SIGTERM});
-    const LoopOutput output = runLoop(learner);
-    ASSERT_EQ(output.notices.size(), 3u);
-    Messages handled(output.notices.begin(), output.notices.begin() + 2);
-    std::sort(handled.begin(), handled.end());
-    EXPECT_EQ(handled, (Messages{TERM_NOTICE, USR2_NOTICE}));
-    EXPECT_EQ(output.notices[2], "episode = 1  steps = 4");
+    const Reports output = runLoop(learner);
+    EXPECT_EQ(output.notices, (Messages{USR1_NOTICE, "episode = 1  steps = 4", USR1_NOTICE,
+                                        "File (" + path + ") didn't exist --> create", "episode = 2  steps = 4"}));
+    EXPECT_EQ(learner.alphaPerStep, (std::vector<double>{0.1, 0.1, 0.5, 0.5, 0.5, 0.5, 0.5, 0.3}));
+    EXPECT_EQ(learner.GAMMA, 0.9);  // not in the file: unchanged
+    EXPECT_EQ(readText(path), "ALPHA 0.3\nLAMBDA 0.5\nGAMMA 0.9\nACTION_SELECTION GREEDY\n"
+                              "EPSILON 0.1\nTEMPERATURE 0.5\nTRACES NONE\nTRACE_VALUE 1\n");
+    EXPECT_FALSE(learner.sigTermRcvd || learner.sigIntRcvd);
 }
 
 class Usr2Listener : public ProbeLearner {
@@ -413,9 +300,8 @@ TEST(Signals, ASubclassOverridingAHandlerReceivesTheCall) {
     learner.episodeLength = 2;
     stopAfterEpisode(learner, 1);
     raiseAt(learner, 1, 1, {SIGUSR2});
-    const LoopOutput output = runLoop(learner);
+    EXPECT_EQ(runLoop(learner).notices, Messages{"episode = 1  steps = 2"});
     EXPECT_EQ(learner.usr2Calls, 1);
-    EXPECT_EQ(output.notices, Messages{"episode = 1  steps = 2"});
 }
 
 // --- The poll itself ---------------------------------------------------------
@@ -424,14 +310,11 @@ TEST(Signals, AnotherBlockedSignalIsLeftAloneUnlessTheWaitConsumesIt) {
     SignalScope scope;
     TempDir dir;
     ProbeLearner learner(dir.file("learner.conf"));
-    sigset_t hangup;
-    sigemptyset(&hangup);
-    sigaddset(&hangup, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &hangup, nullptr);
+    block({SIGHUP});
 
     // Alone, it is not touched.
     raise(SIGHUP);
-    LoopOutput output = capture([&learner] { learner.checkPendingSignals(); });
+    Reports output = reportsOf([&learner] { learner.checkPendingSignals(); });
     EXPECT_TRUE(output.notices.empty());
     EXPECT_TRUE(output.errors.empty());
     EXPECT_TRUE(isPending(SIGHUP));
@@ -439,7 +322,7 @@ TEST(Signals, AnotherBlockedSignalIsLeftAloneUnlessTheWaitConsumesIt) {
     // Pending with one of the four, it is part of the wait set; Linux hands
     // out the lowest signal number first, so it is consumed and reported.
     raise(SIGUSR2);
-    output = capture([&learner] { learner.checkPendingSignals(); });
+    output = reportsOf([&learner] { learner.checkPendingSignals(); });
     EXPECT_EQ(output.errors, Messages{"Unknown signal = " + std::to_string(SIGHUP)});
     EXPECT_EQ(output.notices, Messages{USR2_NOTICE});
     EXPECT_FALSE(isPending(SIGHUP));
@@ -453,14 +336,14 @@ TEST(Signals, AFailingWaitIsReportedOnceAndEndsThePoll) {
     raise(SIGUSR2);
     fake::failSigwait = true;
     fake::failedSigwaits = 0;
-    const LoopOutput output = capture([&learner] { learner.checkPendingSignals(); });
+    const Reports output = reportsOf([&learner] { learner.checkPendingSignals(); });
     fake::failSigwait = false;
     EXPECT_EQ(fake::failedSigwaits, 1);
     EXPECT_EQ(output.errors, Messages{"errno = 22 --> " + std::string(std::strerror(EINVAL))});
     EXPECT_TRUE(output.notices.empty());
 
     // The signal is still pending and the next poll handles it.
-    const LoopOutput next = capture([&learner] { learner.checkPendingSignals(); });
+    const Reports next = reportsOf([&learner] { learner.checkPendingSignals(); });
     EXPECT_EQ(next.notices, Messages{USR2_NOTICE});
     EXPECT_FALSE(isPending(SIGUSR2));
 }

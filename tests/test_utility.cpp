@@ -19,59 +19,40 @@ TEST(Utility, MinMaxClampsAndPrefersTheUpperBoundWhenBoundsCross) {
     EXPECT_EQ(minMax(std::nan(""), -1.0, 1.0), -1.0);
 }
 
-TEST(Utility, NormalizeWrapsIntoTheClosedInterval) {
+TEST(Utility, NormalizeWrapsIntoTheClosedIntervalAndNeverLoops) {
     EXPECT_DOUBLE_EQ(normalize(7.5, 0.0, 5.0), 2.5);
     EXPECT_DOUBLE_EQ(normalize(-1.0, 0.0, 5.0), 4.0);
     EXPECT_DOUBLE_EQ(normalize(12.0, 0.0, 5.0), 2.0);
     EXPECT_DOUBLE_EQ(normalize(5.0, 0.0, 5.0), 5.0);
     EXPECT_DOUBLE_EQ(normalize(0.0, 0.0, 5.0), 0.0);
-}
-
-TEST(Utility, NormalizeNeverLoopsOnDegenerateInput) {
-    EXPECT_DOUBLE_EQ(normalize(3.0, 2.0, 2.0), 3.0);   // empty interval
-    EXPECT_DOUBLE_EQ(normalize(3.0, 5.0, 1.0), 3.0);   // inverted interval
+    // Degenerate input comes back unchanged.
+    EXPECT_DOUBLE_EQ(normalize(3.0, 2.0, 2.0), 3.0);  // empty interval
+    EXPECT_DOUBLE_EQ(normalize(3.0, 5.0, 1.0), 3.0);  // inverted interval
     EXPECT_TRUE(std::isinf(normalize<double>(INFINITY, 0.0, 1.0)));
     EXPECT_TRUE(std::isnan(normalize(std::nan(""), 0.0, 1.0)));
-    const double far = normalize(1e300, 0.0, 1.0);      // would take forever by subtraction
+    const double far = normalize(1e300, 0.0, 1.0);  // would take forever by subtraction
     EXPECT_GE(far, 0.0);
     EXPECT_LE(far, 1.0);
 }
 
-TEST(Utility, GetNextDoubleIsRandTimesTwoToTheMinus31) {
-    setSeed(7);
-    const int r = std::rand();
-    setSeed(7);
-    EXPECT_EQ(getNextDouble(), r / 2147483648.0);
-    EXPECT_LT(2147483647 * (1.0 / 2147483648.0), 1.0);
-}
-
-TEST(Utility, RandomIndexDrawsOneNumberAndStaysInRange) {
+TEST(Utility, DrawsAreRandTimesTwoToTheMinus31AndTheIndexOneDrawInRange) {
     setSeed(3);
     const int r1 = std::rand();
     const int r2 = std::rand();
+    setSeed(3);
+    EXPECT_EQ(getNextDouble(), r1 / 2147483648.0);
+    EXPECT_EQ(getRandomIndex(10), static_cast<int>(std::floor(r2 / 2147483648.0 * 10)));
     setSeed(3);
     EXPECT_EQ(getRandomIndex(10), static_cast<int>(std::floor(r1 / 2147483648.0 * 10)));
     EXPECT_EQ(std::rand(), r2);
     for (int i = 0; i < 1000; ++i) {
         const int index = getRandomIndex(3);
-        EXPECT_GE(index, 0);
-        EXPECT_LE(index, 2);
+        ASSERT_GE(index, 0);
+        ASSERT_LE(index, 2);
     }
 }
 
-TEST(Utility, SoftMaxWithEqualValuesIsTheUniformDrawAndKeepsTheArray) {
-    double values[3] = {2.0, 2.0, 2.0};
-    setSeed(11);
-    const int expected = getRandomIndex(3);
-    setSeed(11);
-    EXPECT_EQ(getSoftMaxIndex(3, values, 0.5, 2.0, 2.0), expected);
-    EXPECT_EQ(values[0], 2.0);
-    EXPECT_EQ(values[2], 2.0);
-    double one[1] = {4.0};
-    EXPECT_EQ(getSoftMaxIndex(1, one, 0.5, 4.0, 4.0), 0);
-}
-
-TEST(Utility, SoftMaxPicksByTheRunningSumOfWeights) {
+TEST(Utility, SoftMaxPicksByTheRunningSumOfWeightsFromOneToExpOfInverseTemperature) {
     // Values {0, 1}, temperature 1: weights {1, e}; index 1 once rand() >= RAND_MAX / (1 + e).
     const double threshold = 2147483647.0 / (1.0 + std::exp(1.0));
     for (unsigned seed = 1; seed < 60; ++seed) {
@@ -79,36 +60,33 @@ TEST(Utility, SoftMaxPicksByTheRunningSumOfWeights) {
         const int r = std::rand();
         setSeed(seed);
         double values[2] = {0.0, 1.0};
-        const int index = getSoftMaxIndex(2, values, 1.0, 0.0, 1.0);
-        EXPECT_EQ(index, r >= threshold ? 1 : 0) << "rand() = " << r;
-        EXPECT_DOUBLE_EQ(values[0], 1.0);
+        EXPECT_EQ(getSoftMaxIndex(2, values, 1.0, 0.0, 1.0), r >= threshold ? 1 : 0) << "rand() = " << r;
         EXPECT_DOUBLE_EQ(values[1], std::exp(1.0));
     }
-}
-
-TEST(Utility, SoftMaxWeightsSpanOneToExpOfInverseTemperature) {
     double values[3] = {-4.0, 10.0, 3.0};
     (void)getSoftMaxIndex(3, values, 0.25, -4.0, 10.0);
     EXPECT_DOUBLE_EQ(values[0], 1.0);
     EXPECT_DOUBLE_EQ(values[1], std::exp(4.0));
 }
 
-TEST(Utility, SoftMaxFallsBackToTheUniformDrawOnZeroTemperatureOrBadSums) {
+TEST(Utility, SoftMaxFallsBackToOneUniformDrawOnEqualValuesZeroTemperatureOrBadSums) {
     setSeed(5);
     const int expected = getRandomIndex(2);
-    setSeed(5);
-    double values[2] = {0.0, 1.0};
-    EXPECT_EQ(getSoftMaxIndex(2, values, 0.0, 0.0, 1.0), expected);
-    setSeed(5);
-    double nanValues[2] = {std::nan(""), 1.0};
-    EXPECT_EQ(getSoftMaxIndex(2, nanValues, 1.0, 0.0, 1.0), expected);
-    // The fallback draws once, like the normal path.
-    setSeed(5);
-    (void)getRandomIndex(2);
     const int next = std::rand();
-    setSeed(5);
-    (void)getSoftMaxIndex(2, nanValues, 1.0, 0.0, 1.0);
-    EXPECT_EQ(std::rand(), next);
+    double equal[2] = {2.0, 2.0};
+    double values[2] = {0.0, 1.0};
+    double nanValues[2] = {std::nan(""), 1.0};
+    const auto check = [&](double* v, const double temperature, const double lo, const double hi) {
+        setSeed(5);
+        EXPECT_EQ(getSoftMaxIndex(2, v, temperature, lo, hi), expected);
+        EXPECT_EQ(std::rand(), next);
+    };
+    check(equal, 0.5, 2.0, 2.0);
+    EXPECT_EQ(equal[1], 2.0);
+    check(values, 0.0, 0.0, 1.0);
+    check(nanValues, 1.0, 0.0, 1.0);
+    double one[1] = {4.0};
+    EXPECT_EQ(getSoftMaxIndex(1, one, 0.5, 4.0, 4.0), 0);
 }
 
 namespace {

@@ -1,73 +1,56 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
 #include <functional>
 #include <limits>
-#include <new>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "AbstractAction.h"
 #include "ActionValueFunction.h"
+#include "AllocationCounter.h"
+#include "LookupTableAccess.h"
 #include "State.h"
 #include "StateValueFunction.h"
 #include "TestSupport.h"
 #include "Utility.h"
 
+using lookup_test::CountedAction;
 using test_support::Bytes;
 using test_support::putF64;
 using test_support::putI32;
 using test_support::putIntVar;
-using test_support::putDoubleVar;
 using test_support::putU32;
 using test_support::readFile;
-using test_support::reportMessages;
+using test_support::reportsOf;
+using test_support::sameBits;
 using test_support::TempDir;
 using test_support::writeFile;
-
-// Every allocation of the process is counted while counting is on, so that
-// a test can show that a per-step path allocates nothing.
-namespace {
-bool countAllocations = false;
-long allocations = 0;
-}  // namespace
-
-// The replacements pair malloc with free; GCC cannot see that and would
-// warn about every delete it inlines.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-void* operator new(std::size_t size) {
-    if (countAllocations) ++allocations;
-    if (void* p = std::malloc(size != 0 ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) { return ::operator new(size); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+using Messages = std::vector<std::string>;
 
 namespace {
 
 const double TWO_TO_MINUS_31 = 1.0 / 2147483648.0;
+const int HALF_OF_RAND = 1073741824;  // 2^30
 
-std::vector<std::string> errorsOf(const std::function<void()>& action) {
-    testing::internal::CaptureStderr();
-    action();
-    return reportMessages(testing::internal::GetCapturedStderr());
-}
+Messages errorsOf(const std::function<void()>& action) { return reportsOf(action).errors; }
 
 bool isNarrowErrnoReport(const std::string& message) {
     return message.rfind("errno = ", 0) == 0 && message.find(" --> ") != std::string::npos &&
            message.find("  -->  ") == std::string::npos;
 }
 
-// The first value rand() gives after seeding, and the one after it.
+const std::string MISSING_FILE_REPORT = "errno = 2 --> " + std::string(std::strerror(ENOENT));
+
+// The first value rand() gives after seeding, and the one after it; the
+// seed is set again.
 std::pair<int, int> firstDraws(unsigned seed) {
     setSeed(seed);
     const int first = std::rand();
@@ -84,7 +67,7 @@ unsigned seedWhere(const std::function<bool(int)>& wanted) {
     }
 }
 
-// A body the test representations write and read: a count and that many
+// The body the test representations write and read: a count and that many
 // doubles, little-endian.
 Bytes bodyBytes(const std::vector<double>& weights) {
     Bytes b;
@@ -93,33 +76,35 @@ Bytes bodyBytes(const std::vector<double>& weights) {
     return b;
 }
 
-int writeBody(FILE* file, const std::vector<double>& weights) {
-    const Bytes b = bodyBytes(weights);
-    return std::fwrite(b.data(), 1, b.size(), file) == b.size() ? 0 : -1;
-}
-
 int readBody(FILE* file, std::vector<double>& weights) {
-    unsigned char head[4];
-    if (std::fread(head, 1, 4, file) != 4) return -1;
-    const uint32_t n = head[0] | (head[1] << 8) | (head[2] << 16) | (static_cast<uint32_t>(head[3]) << 24);
+    unsigned char b[8];
+    if (std::fread(b, 1, 4, file) != 4) return -1;
+    const uint32_t n = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
     if (n > 1000) return -1;
     weights.assign(n, 0.0);
-    for (uint32_t i = 0; i < n; ++i) {
-        unsigned char bytes[8];
-        if (std::fread(bytes, 1, 8, file) != 8) return -1;
+    for (double& w : weights) {
+        if (std::fread(b, 1, 8, file) != 8) return -1;
         uint64_t bits = 0;
-        for (int k = 7; k >= 0; --k) bits = (bits << 8) | bytes[k];
-        std::memcpy(&weights[i], &bits, 8);
+        for (int k = 7; k >= 0; --k) bits = (bits << 8) | b[k];
+        std::memcpy(&w, &bits, 8);
     }
     return 0;
 }
 
-// Slots 2 to 15 of a representation, doing what the test needs of them.
+Bytes concat(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// The abstract operations of a representation, doing what the tests need.
 template <class Base>
 class Stubbed : public Base {
 public:
     using Base::Base;
     std::vector<double> weights;
+    bool failBodySave = false;
+    mutable int bodySaves = 0;
+    int bodyLoads = 0;
 
     void initWeights(const double (*initFunctionPtr)()) override {
         for (double& w : weights) w = initFunctionPtr();
@@ -143,21 +128,16 @@ public:
     double minLimit() const { return this->minWeightLimit; }
     double maxLimit() const { return this->maxWeightLimit; }
     using Base::getRandomValue;
-    using Base::getValue;
-
-    bool failBodySave = false;
-    bool failBodyLoad = false;
-    mutable int bodySaves = 0;
-    int bodyLoads = 0;
 
 protected:
     const int save(FILE* file) const override {
         ++bodySaves;
-        return failBodySave ? -1 : writeBody(file, weights);
+        const Bytes b = bodyBytes(weights);
+        return !failBodySave && std::fwrite(b.data(), 1, b.size(), file) == b.size() ? 0 : -1;
     }
     const int load(FILE* file) override {
         ++bodyLoads;
-        return failBodyLoad ? -1 : readBody(file, weights);
+        return readBody(file, weights);
     }
 };
 
@@ -186,22 +166,14 @@ public:
         if (actionIndex < 0 || actionIndex >= static_cast<int>(values.size())) return 0.0;
         return values[static_cast<std::size_t>(actionIndex)];
     }
-    int actions() const { return ACTIONS; }
     std::size_t registrySize() const { return registeredActions.size(); }
     const double* scratch() const { return actionValues; }
+    void registerNull(const int n) {
+        for (int i = 0; i < n; ++i) registerAction(nullptr);
+    }
 
 protected:
     void removeAction(int actionIndex) override { removals.emplace_back(actionIndex, ACTIONS); }
-};
-
-// An action that counts its destruction.
-class TrackedAction : public AbstractAction {
-public:
-    explicit TrackedAction(int& destroyed) : destroyed_(destroyed) {}
-    ~TrackedAction() override { ++destroyed_; }
-
-private:
-    int& destroyed_;
 };
 
 State* intState() {
@@ -220,55 +192,47 @@ Bytes intStateBlock() {
     return b;
 }
 
-Bytes concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
+template <class F>
+void expectSaveFailuresReported() {
+    TempDir dir;
+    // Without a State there is nothing to write, and no file is left behind.
+    F empty(nullptr);
+    int result = 0;
+    EXPECT_EQ(errorsOf([&] { result = empty.save(dir.file("empty.bin")); }).size(), 1u);
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(empty.bodySaves, 0);
+    EXPECT_FALSE(std::ifstream(dir.file("empty.bin")).good());
 
-// Keeps the class-wide initial-weight settings of one test from the next.
-class ValueSettings : public testing::Test {
-protected:
-    void TearDown() override {
-        ValueFunction::setValue(0.0);
-        ValueFunction::setRandomValueBoundaries(-0.5, 0.5);
-    }
-};
+    F f(intState());
+    Messages messages = errorsOf([&] { result = f.save(dir.file("no/such/dir/f.bin")); });
+    EXPECT_EQ(result, -1);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(isNarrowErrnoReport(messages[0])) << messages[0];
+
+    f.failBodySave = true;
+    messages = errorsOf([&] { result = f.save(dir.file("f.bin")); });
+    EXPECT_EQ(result, -1);
+    EXPECT_EQ(messages, Messages{"saving valuefunction failed"});
+}
 
 }  // namespace
 
 // ------------------------------------------------------------ ValueFunction
 
-TEST(ValueFunction, FreshFunctionHasWidestLimitsNoHistoryAndZeroInitialWeights) {
+TEST(ValueFunction, FreshFunctionStartsAtZeroWithTheWidestLimitsAndNoHistory) {
     TestV v(intState());
-    EXPECT_EQ(v.minLimit(), -1.7976931348623157e308);
-    EXPECT_EQ(v.maxLimit(), 1.7976931348623157e308);
+    EXPECT_EQ(v.minLimit(), -DBL_MAX);
+    EXPECT_EQ(v.maxLimit(), DBL_MAX);
     EXPECT_FALSE(v.getEpisodeStateHistory());
-    EXPECT_EQ(v.initFunction(), &TestV::getValue);
     v.weights.assign(3, 9.0);
     v.initWeights(v.initFunction());
     EXPECT_EQ(v.weights, std::vector<double>(3, 0.0));
-    v.setEpisodeStateHistory(true);
-    EXPECT_TRUE(v.getEpisodeStateHistory());
-    EXPECT_EQ(v.getStatePtr()->getNumberOfVariables(), 2u);
 }
 
-TEST_F(ValueSettings, InitialValueIsClassWide) {
-    TestV first(intState());
-    TestV second(nullptr);
-    ValueFunction::setValue(0.25);
-    first.weights.assign(2, 0.0);
-    second.weights.assign(1, 0.0);
-    first.initWeights(first.initFunction());
-    second.initWeights(second.initFunction());
-    EXPECT_EQ(first.weights, std::vector<double>(2, 0.25));
-    EXPECT_EQ(second.weights, std::vector<double>(1, 0.25));
-}
-
-TEST_F(ValueSettings, RandomValueIsTheLowerBoundPlusTheScaledDraw) {
-    // With bounds -1 and 1 the draw r gives exactly -1 + r / 2^30: -1 at
-    // r = 0 and 1 - 2^-30 at r = 2^31 - 1, never 1.
+TEST(ValueFunction, RandomValueIsTheLowerBoundPlusTheScaledDraw) {
+    // With bounds -1 and 1 the draw r gives exactly -1 + r / 2^30.
     ValueFunction::setRandomValueBoundaries(-1.0, 1.0);
-    for (unsigned seed = 1; seed <= 20; ++seed) {
+    for (unsigned seed = 1; seed <= 5; ++seed) {
         const auto draws = firstDraws(seed);
         EXPECT_EQ(TestV::getRandomValue(), -1.0 + draws.first / 1073741824.0) << "seed " << seed;
         EXPECT_EQ(std::rand(), draws.second) << "one draw per value";
@@ -276,244 +240,148 @@ TEST_F(ValueSettings, RandomValueIsTheLowerBoundPlusTheScaledDraw) {
     ValueFunction::setRandomValueBoundaries(-0.5, 0.5);
     const auto draws = firstDraws(99);
     EXPECT_EQ(TestV::getRandomValue(), -0.5 + draws.first * TWO_TO_MINUS_31);
-
-    TestV v(nullptr);
-    v.setInitWeightsFunctionPtr(&TestV::getRandomValue);
-    v.weights.assign(100, 7.0);
-    v.initWeights(v.initFunction());
-    for (double w : v.weights) {
-        EXPECT_GE(w, -0.5);
-        EXPECT_LT(w, 0.5);
-    }
 }
 
-TEST(ValueFunction, OwnsItsStateAndNothingElse) {
-    // The sanitizer build turns a leaked or doubly destroyed State into a failure.
-    { TestV v(intState()); }
-    { TestQ q(intState()); }
-    { TestV empty(nullptr); }
-    TestV v(nullptr);
-    EXPECT_EQ(v.getStatePtr(), nullptr);
-}
+// ---------------------------------------------------------------- V files
 
-// ---------------------------------------------------------------- V file
-
-TEST(StateValueFunction, FileIsTheStateBlockFollowedByTheBody) {
+TEST(StateValueFunction, SavingReplacesTheFileAndLoadingKeepsTheStateObject) {
+    // The layout of the files is shown with each representation.
     TempDir dir;
     const std::string path = dir.file("v.bin");
     TestV v(intState());
     v.weights = {1.5, -2.0, 0.0};
     EXPECT_EQ(v.save(path), 0);
-    const Bytes file = readFile(path);
-    const Bytes head = {0x02, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
-    ASSERT_GE(file.size(), 8u);
-    EXPECT_EQ(Bytes(file.begin(), file.begin() + 8), head);
-    EXPECT_EQ(file, concat(intStateBlock(), bodyBytes({1.5, -2.0, 0.0})));
-
-    // Saving again replaces the file rather than appending to it.
     v.weights = {4.0};
     EXPECT_EQ(v.save(path), 0);
     EXPECT_EQ(readFile(path), concat(intStateBlock(), bodyBytes({4.0})));
-}
 
-TEST(StateValueFunction, LoadWithoutAStateCreatesOneFromTheFile) {
-    TempDir dir;
-    const std::string path = dir.file("v.bin");
-    writeFile(path, concat(intStateBlock(), bodyBytes({0.5, 0.25})));
-    TestV v(nullptr);
-    EXPECT_EQ(v.load(path), 0);
-    ASSERT_NE(v.getStatePtr(), nullptr);
-    EXPECT_EQ(v.getStatePtr()->getVariableId("yy"), 1u);
-    EXPECT_EQ(v.getStatePtr()->getValueInt(1), 0);
-    EXPECT_EQ(v.weights, (std::vector<double>{0.5, 0.25}));
-}
-
-TEST(StateValueFunction, LoadReplacesTheVariablesOfItsOwnState) {
-    TempDir dir;
-    const std::string path = dir.file("v.bin");
-    writeFile(path, concat(intStateBlock(), bodyBytes({})));
+    // The using program may hold the State: it gets the file's variables
+    // in place of its own, and stays the same object.
     State* s = new State();
     s->registerVariable("d", 0.0, 1.0);
-    TestV v(s);
-    EXPECT_EQ(v.load(path), 0);
-    EXPECT_EQ(v.getStatePtr(), s);
+    TestV own(s);
+    EXPECT_EQ(own.load(path), 0);
+    EXPECT_EQ(own.getStatePtr(), s);
     EXPECT_EQ(s->getType(), State::INT);
     EXPECT_EQ(s->getNumberOfVariables(), 2u);
+    EXPECT_EQ(own.weights, std::vector<double>{4.0});
 }
 
-TEST(StateValueFunction, MissingFileFailsAndLeavesTheStateAlone) {
-    TempDir dir;
-    TestV v(intState());
-    int result = 0;
-    const auto messages = errorsOf([&] { result = v.load(dir.file("absent.bin")); });
-    EXPECT_EQ(result, -1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], std::string("errno = 2 --> ") + std::strerror(ENOENT));
-    EXPECT_EQ(v.getStatePtr()->getNumberOfVariables(), 2u);
-    EXPECT_EQ(v.bodyLoads, 0);
-}
-
-TEST(StateValueFunction, SaveFailures) {
-    TempDir dir;
-    TestV v(intState());
-    int result = 0;
-    auto messages = errorsOf([&] { result = v.save(dir.file("no/such/dir/v.bin")); });
-    EXPECT_EQ(result, -1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(isNarrowErrnoReport(messages[0])) << messages[0];
-
-    v.failBodySave = true;
-    messages = errorsOf([&] { result = v.save(dir.file("v.bin")); });
-    EXPECT_EQ(result, -1);
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), "saving valuefunction failed");
-
-    // Without a State there is nothing to write, and no file is left behind.
-    TestV empty(nullptr);
-    messages = errorsOf([&] { result = empty.save(dir.file("empty.bin")); });
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(messages.size(), 1u);
-    EXPECT_EQ(empty.bodySaves, 0);
-    EXPECT_EQ(std::fopen(dir.file("empty.bin").c_str(), "r"), nullptr);
-}
-
-TEST(StateValueFunction, DamagedFilesFailAtTheRightStep) {
+TEST(StateValueFunction, LoadFailuresAreReportedAtTheStepThatFailed) {
     TempDir dir;
     const Bytes whole = concat(intStateBlock(), bodyBytes({1.0}));
-    // Cut inside the State block: the body is never read.
-    const std::string cutState = dir.file("cut-state.bin");
-    writeFile(cutState, Bytes(whole.begin(), whole.begin() + 10));
-    TestV fresh(nullptr);
-    int result = 0;
-    auto messages = errorsOf([&] { result = fresh.load(cutState); });
-    EXPECT_EQ(result, -1);
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), "loading state failed");
-    EXPECT_EQ(fresh.bodyLoads, 0);
-    ASSERT_NE(fresh.getStatePtr(), nullptr);  // owned, empty
-    EXPECT_EQ(fresh.getStatePtr()->getNumberOfVariables(), 0u);
+    struct Case {
+        const char* name;
+        std::size_t size;  // of the file; 0: no file
+        bool ownState;
+        std::string report;  // the last one
+        bool onlyReport;
+        unsigned vars;  // of the State afterwards
+        int bodyLoads;
+    };
+    const Case cases[] = {
+        {"missing file", 0, true, MISSING_FILE_REPORT, true, 2, 0},
+        // The body is never read, and the State is left empty.
+        {"cut in the state block, without a State", 10, false, "loading state failed", false, 0, 0},
+        {"cut in the state block, with a State", 10, true, "loading state failed", false, 0, 0},
+        {"cut in the body", whole.size() - 1, false, "loading valuefunction failed", true, 2, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.size == 0 ? "absent.bin" : "v.bin");
+        if (c.size != 0) writeFile(path, Bytes(whole.begin(), whole.begin() + static_cast<long>(c.size)));
+        TestV v(c.ownState ? intState() : nullptr);
+        int result = 0;
+        const Messages messages = errorsOf([&] { result = v.load(path); });
+        EXPECT_EQ(result, -1);
+        ASSERT_FALSE(messages.empty());
+        EXPECT_EQ(messages.back(), c.report);
+        EXPECT_TRUE(messages.size() == 1 || !c.onlyReport) << messages.size();
+        ASSERT_NE(v.getStatePtr(), nullptr);
+        EXPECT_EQ(v.getStatePtr()->getNumberOfVariables(), c.vars);
+        EXPECT_EQ(v.bodyLoads, c.bodyLoads);
+    }
+}
 
-    TestV own(intState());
-    messages = errorsOf([&] { result = own.load(cutState); });
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(messages.back(), "loading state failed");
-
-    // Cut inside the body.
-    const std::string cutBody = dir.file("cut-body.bin");
-    writeFile(cutBody, Bytes(whole.begin(), whole.end() - 1));
-    TestV v(nullptr);
-    messages = errorsOf([&] { result = v.load(cutBody); });
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(messages, std::vector<std::string>{"loading valuefunction failed"});
+TEST(ValueFunctions, SaveFailuresAreReportedAndReturnMinusOne) {
+    {
+        SCOPED_TRACE("V");
+        expectSaveFailuresReported<TestV>();
+    }
+    SCOPED_TRACE("Q");
+    expectSaveFailuresReported<TestQ>();
 }
 
 // ----------------------------------------------------- registry and ownership
 
-TEST(ActionValueFunction, FreshFunctionHasNoActionsAndNoActiveAction) {
-    TestQ q(intState());
-    EXPECT_EQ(q.getNumberOfActions(), 0);
-    EXPECT_EQ(q.getActiveActionIndex(), -1);
-    const AbstractAction placeholder;
-    const AbstractAction* active = &placeholder;
-    const auto messages = errorsOf([&] { active = q.getActiveAction(); });
-    EXPECT_EQ(active, nullptr);
-    EXPECT_EQ(messages, std::vector<std::string>{"actionIndex -1 out of bounds [0, 0)"});
-    EXPECT_EQ(q.scratch(), nullptr);
-}
-
-TEST(ActionValueFunction, RegisteredActionsAreIndexedInOrderAndDestroyedOnce) {
-    int destroyed[3] = {0, 0, 0};
+TEST(ActionValueFunction, RegistryIndexesActionsInOrderAndDestroysEachOnce) {
+    int destroyed[4] = {0, 0, 0, 0};
+    const AbstractAction* a[4];
+    for (int i = 0; i < 4; ++i) a[i] = new CountedAction(&destroyed[i]);
     {
         TestQ q(intState());
-        const AbstractAction* a0 = new TrackedAction(destroyed[0]);
-        const AbstractAction* a1 = new TrackedAction(destroyed[1]);
-        const AbstractAction* a2 = new TrackedAction(destroyed[2]);
-        q.registerAction(a0);
-        q.registerAction(a1);
+        EXPECT_EQ(q.getActiveActionIndex(), -1);
+        const AbstractAction* active = a[0];
+        EXPECT_EQ(errorsOf([&] { active = q.getActiveAction(); }), Messages{"actionIndex -1 out of bounds [0, 0)"});
+        EXPECT_EQ(active, nullptr);
+
+        q.registerAction(a[0]);
+        q.registerAction(a[1]);
         q.registerAction(nullptr);  // accepted as it is
-        q.registerAction(a2);
-        EXPECT_EQ(q.getNumberOfActions(), 4);
-        EXPECT_EQ(q.getAction(0), a0);
-        EXPECT_EQ(q.getAction(1), a1);
+        q.registerAction(a[2]);
+        q.registerAction(a[3]);
+        EXPECT_EQ(q.getNumberOfActions(), 5);
         EXPECT_EQ(q.getAction(2), nullptr);
-        EXPECT_EQ(q.getAction(3), a2);
-        const auto messages = errorsOf([&] { EXPECT_EQ(q.getAction(4), nullptr); });
-        EXPECT_EQ(messages, std::vector<std::string>{"actionIndex 4 out of bounds [0, 4)"});
-        EXPECT_EQ(destroyed[0] + destroyed[1] + destroyed[2], 0);
-    }
-    EXPECT_EQ(destroyed[0], 1);
-    EXPECT_EQ(destroyed[1], 1);
-    EXPECT_EQ(destroyed[2], 1);
-}
+        EXPECT_EQ(q.getAction(3), a[2]);
+        EXPECT_EQ(errorsOf([&] { EXPECT_EQ(q.getAction(5), nullptr); }), Messages{"actionIndex 5 out of bounds [0, 5)"});
 
-TEST(ActionValueFunction, UnregisteringShiftsLaterActionsDownAndHandsTheObjectBack) {
-    int destroyed[3] = {0, 0, 0};
-    const AbstractAction* removed = nullptr;
-    {
-        TestQ q(intState());
-        const AbstractAction* a[3];
-        for (int i = 0; i < 3; ++i) {
-            a[i] = new TrackedAction(destroyed[i]);
-            q.registerAction(a[i]);
-        }
+        // Later actions shift down; the representation is told with the
+        // ACTIONS of before, and the object is handed back.
         q.unregisterAction(1);
-        removed = a[1];
-        EXPECT_EQ(q.getNumberOfActions(), 2);
-        EXPECT_EQ(q.registrySize(), 2u);
+        EXPECT_EQ(q.getNumberOfActions(), 4);
+        EXPECT_EQ(q.registrySize(), 4u);
         EXPECT_EQ(q.getAction(0), a[0]);
-        EXPECT_EQ(q.getAction(1), a[2]);
-        EXPECT_EQ(q.removals, (std::vector<std::pair<int, int>>{{1, 3}}));
-        EXPECT_EQ(destroyed[1], 0);
-
+        EXPECT_EQ(q.getAction(2), a[2]);
+        EXPECT_EQ(q.removals, (std::vector<std::pair<int, int>>{{1, 5}}));
         // By pointer: the index it has now.
-        q.unregisterAction(a[2]);
-        EXPECT_EQ(q.removals.back(), std::make_pair(1, 2));
-        EXPECT_EQ(q.getNumberOfActions(), 1);
-        delete a[2];
+        q.unregisterAction(a[3]);
+        EXPECT_EQ(q.removals.back(), std::make_pair(3, 4));
+
+        // What is not there changes nothing.
+        const CountedAction stranger(nullptr);
+        EXPECT_EQ(errorsOf([&] {
+                      q.unregisterAction(3);
+                      q.unregisterAction(-1);
+                      q.unregisterAction(&stranger);
+                  }),
+                  (Messages{"actionIndex 3 out of bounds [0, 3)", "actionIndex -1 out of bounds [0, 3)"}));
+        EXPECT_EQ(q.getNumberOfActions(), 3);
+        EXPECT_EQ(q.removals.size(), 2u);
+        EXPECT_EQ(destroyed[0] + destroyed[1] + destroyed[2] + destroyed[3], 0);
     }
     EXPECT_EQ(destroyed[0], 1);
     EXPECT_EQ(destroyed[1], 0);
     EXPECT_EQ(destroyed[2], 1);
-    delete removed;
-}
-
-TEST(ActionValueFunction, UnregisteringWhatIsNotThereChangesNothing) {
-    int destroyed = 0;
-    TestQ q(intState());
-    for (int i = 0; i < 3; ++i) q.registerAction(new TrackedAction(destroyed));
-    auto messages = errorsOf([&] {
-        q.unregisterAction(3);
-        q.unregisterAction(-1);
-    });
-    EXPECT_EQ(messages, (std::vector<std::string>{"actionIndex 3 out of bounds [0, 3)",
-                                                  "actionIndex -1 out of bounds [0, 3)"}));
-    TrackedAction stranger(destroyed);
-    messages = errorsOf([&] { q.unregisterAction(&stranger); });
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(q.getNumberOfActions(), 3);
-    EXPECT_TRUE(q.removals.empty());
-    EXPECT_EQ(destroyed, 0);
+    EXPECT_EQ(destroyed[3], 0);
+    delete a[1];
+    delete a[3];
 }
 
 TEST(ActionValueFunction, SetActionReplacesAndDestroysOnlyWhatItReplaces) {
     int destroyedOld = 0, destroyedNew = 0, destroyedRefused = 0;
-    const AbstractAction* refused = new TrackedAction(destroyedRefused);
+    const AbstractAction* refused = new CountedAction(&destroyedRefused);
     {
         TestQ q(intState());
-        const AbstractAction* old = new TrackedAction(destroyedOld);
-        const AbstractAction* replacement = new TrackedAction(destroyedNew);
-        q.registerAction(old);
+        const AbstractAction* replacement = new CountedAction(&destroyedNew);
+        q.registerAction(new CountedAction(&destroyedOld));
         q.registerAction(nullptr);
         q.setAction(0, replacement);
         EXPECT_EQ(destroyedOld, 1);
         EXPECT_EQ(q.getAction(0), replacement);
-
         q.setAction(0, replacement);  // the action already there stays alive
         EXPECT_EQ(destroyedNew, 0);
         EXPECT_EQ(q.getAction(0), replacement);
-
-        const auto messages = errorsOf([&] { q.setAction(5, refused); });
-        EXPECT_EQ(messages, std::vector<std::string>{"actionIndex 5 out of bounds [0, 2)"});
+        EXPECT_EQ(errorsOf([&] { q.setAction(5, refused); }), Messages{"actionIndex 5 out of bounds [0, 2)"});
         EXPECT_EQ(q.getNumberOfActions(), 2);
         EXPECT_TRUE(q.removals.empty());
     }
@@ -524,68 +392,53 @@ TEST(ActionValueFunction, SetActionReplacesAndDestroysOnlyWhatItReplaces) {
 
 // --------------------------------------------------------------- selection
 
-TEST(ActionValueFunction, GreedyBreaksTiesByOneDrawAmongTheBest) {
-    TestQ q(intState());
-    for (int i = 0; i < 4; ++i) q.registerAction(nullptr);
-    q.values = {1.0, 3.0, 3.0, 2.0};
-    // Position floor(r * 2^-31 * 2) among candidates {1, 2}.
-    const unsigned low = seedWhere([](int r) { return r < 1073741824; });
-    const unsigned high = seedWhere([](int r) { return r >= 1073741824; });
-    for (unsigned seed : {low, high, 3u, 4u, 5u}) {
-        const auto draws = firstDraws(seed);
-        q.valueCalls = 0;
-        EXPECT_EQ(q.setGreedyActionIndex(), 3.0);
-        EXPECT_EQ(q.getActiveActionIndex(), draws.first < 1073741824 ? 1 : 2) << "rand() = " << draws.first;
-        EXPECT_EQ(std::rand(), draws.second);
-        EXPECT_EQ(q.valueCalls, 4);
-    }
-}
-
-TEST(ActionValueFunction, GreedyDrawsOnceEvenForASingleBestAction) {
-    TestQ q(intState());
-    q.registerAction(nullptr);
-    q.registerAction(nullptr);
-    q.values = {5.0, 1.0};
-    const auto draws = firstDraws(17);
-    EXPECT_EQ(q.setGreedyActionIndex(), 5.0);
-    EXPECT_EQ(q.getActiveActionIndex(), 0);
-    EXPECT_EQ(std::rand(), draws.second);
-}
-
-TEST(ActionValueFunction, GreedySkipsNaNAndKeepsTheMostNegativeFiniteValue) {
-    TestQ q(intState());
-    q.registerAction(nullptr);
-    q.registerAction(nullptr);
-    q.values = {std::nan(""), 2.0};
-    EXPECT_EQ(q.setGreedyActionIndex(), 2.0);
-    EXPECT_EQ(q.getActiveActionIndex(), 1);
-
-    q.values = {-DBL_MAX, -DBL_MAX};
-    const auto draws = firstDraws(8);
-    const auto messages = errorsOf([&] { EXPECT_EQ(q.setGreedyActionIndex(), -DBL_MAX); });
-    EXPECT_TRUE(messages.empty());
-    EXPECT_EQ(q.getActiveActionIndex(), draws.first < 1073741824 ? 0 : 1);
-}
-
-TEST(ActionValueFunction, GreedyWithoutAnyComparableValueDrawsAmongAll) {
-    TestQ q(intState());
-    for (int i = 0; i < 3; ++i) q.registerAction(nullptr);
+TEST(ActionValueFunction, GreedyDrawsOnceAmongTheBestComparableValues) {
     const double inf = std::numeric_limits<double>::infinity();
-    q.values = {-inf, std::nan(""), -inf};
-    for (unsigned seed = 1; seed <= 6; ++seed) {
-        const auto draws = firstDraws(seed);
-        const auto messages = errorsOf([&] { (void)q.setGreedyActionIndex(); });
-        EXPECT_EQ(messages.size(), 1u);
-        EXPECT_EQ(q.getActiveActionIndex(), static_cast<int>(std::floor(draws.first * TWO_TO_MINUS_31 * 3)));
-        EXPECT_EQ(std::rand(), draws.second);
+    const double nan = std::nan("");
+    struct Case {
+        const char* name;
+        std::vector<double> values;
+        std::function<int(int)> index;  // the active action after the draw r
+        bool reported;
+    };
+    const Case cases[] = {
+        // Position floor(r * 2^-31 * 2) among the candidates {1, 2}.
+        {"a tie", {1.0, 3.0, 3.0, 2.0}, [](int r) { return r < HALF_OF_RAND ? 1 : 2; }, false},
+        {"a single best action", {5.0, 1.0}, [](int) { return 0; }, false},
+        {"NaN is skipped", {nan, 2.0}, [](int) { return 1; }, false},
+        {"the most negative finite value", {-DBL_MAX, -DBL_MAX}, [](int r) { return r < HALF_OF_RAND ? 0 : 1; }, false},
+        // Nothing comparable: a draw among all, reported.
+        {"no comparable value", {-inf, nan, -inf},
+         [](int r) { return static_cast<int>(std::floor(r * TWO_TO_MINUS_31 * 3)); }, true},
+    };
+    const unsigned low = seedWhere([](int r) { return r < HALF_OF_RAND; });
+    const unsigned high = seedWhere([](int r) { return r >= HALF_OF_RAND; });
+    for (const Case& c : cases) {
+        TestQ q(intState());
+        q.registerNull(static_cast<int>(c.values.size()));
+        q.values = c.values;
+        for (const unsigned seed : {low, high, 3u, 4u, 5u, 6u}) {
+            SCOPED_TRACE(std::string(c.name) + ", seed " + std::to_string(seed));
+            const auto draws = firstDraws(seed);
+            q.valueCalls = 0;
+            double value = 0.0;
+            const Messages errors = errorsOf([&] { value = q.setGreedyActionIndex(); });
+            const int expected = c.index(draws.first);
+            EXPECT_EQ(q.getActiveActionIndex(), expected) << "rand() = " << draws.first;
+            EXPECT_TRUE(sameBits(value, c.values[static_cast<std::size_t>(expected)])) << value;
+            EXPECT_EQ(std::rand(), draws.second);
+            EXPECT_EQ(errors.size(), c.reported ? 1u : 0u);
+            if (!c.reported) {
+                EXPECT_EQ(q.valueCalls, static_cast<int>(c.values.size()));
+            }
+        }
     }
 }
 
 TEST(ActionValueFunction, RandomSelectionIsTheUniformIndexDraw) {
     TestQ q(intState());
-    for (int i = 0; i < 4; ++i) q.registerAction(nullptr);
+    q.registerNull(4);
     q.values = {0.5, 1.5, 2.5, 3.5};
-    // rand() = 2^30 is the first draw that reaches action 2.
     for (unsigned seed = 1; seed <= 12; ++seed) {
         const auto draws = firstDraws(seed);
         const int expected = static_cast<int>(draws.first / 536870912);  // r / 2^29
@@ -597,69 +450,51 @@ TEST(ActionValueFunction, RandomSelectionIsTheUniformIndexDraw) {
     }
 }
 
-TEST(ActionValueFunction, SoftMaxWithEqualValuesIsUniformAndKeepsTheValues) {
+TEST(ActionValueFunction, SoftMaxDrawsOnceByExponentialWeightsOfTheValues) {
     TestQ q(intState());
-    for (int i = 0; i < 3; ++i) q.registerAction(nullptr);
-    q.values = {2.0, 2.0, 2.0};
-    const auto draws = firstDraws(23);
-    EXPECT_EQ(q.setSoftMaxActionIndex(0.5), 2.0);
-    EXPECT_EQ(q.getActiveActionIndex(), static_cast<int>(std::floor(draws.first * TWO_TO_MINUS_31 * 3)));
-    EXPECT_EQ(q.valueCalls, 4);
-    EXPECT_EQ(std::rand(), draws.second);
-    ASSERT_NE(q.scratch(), nullptr);
-    EXPECT_EQ(q.scratch()[0], 2.0);
-    EXPECT_EQ(q.scratch()[2], 2.0);
-}
-
-TEST(ActionValueFunction, SoftMaxDrawsByExponentialWeights) {
-    TestQ q(intState());
-    q.registerAction(nullptr);
-    q.registerAction(nullptr);
+    q.registerNull(2);
     q.values = {0.0, 1.0};
     // Weights {1, e}: action 1 once rand() reaches RAND_MAX / (1 + e).
     const double threshold = 2147483647.0 / (1.0 + std::exp(1.0));
-    const unsigned low = seedWhere([&](int r) { return r < threshold; });
-    const unsigned high = seedWhere([&](int r) { return r >= threshold; });
-    for (unsigned seed : {low, high}) {
+    for (const unsigned seed : {seedWhere([&](int r) { return r < threshold; }),
+                                seedWhere([&](int r) { return r >= threshold; })}) {
         const auto draws = firstDraws(seed);
-        q.valueCalls = 0;
         const int expected = draws.first >= threshold ? 1 : 0;
+        q.valueCalls = 0;
         EXPECT_EQ(q.setSoftMaxActionIndex(1.0), q.values[static_cast<std::size_t>(expected)]);
         EXPECT_EQ(q.getActiveActionIndex(), expected);
         EXPECT_EQ(q.valueCalls, 3);
         EXPECT_EQ(std::rand(), draws.second);
-        EXPECT_DOUBLE_EQ(q.scratch()[0], 1.0);
         EXPECT_DOUBLE_EQ(q.scratch()[1], std::exp(1.0));
     }
-}
-
-TEST(ActionValueFunction, SoftMaxFollowsActionsRegisteredAfterItsFirstUse) {
-    TestQ q(intState());
-    q.registerAction(nullptr);
-    q.registerAction(nullptr);
-    q.values = {0.0, 1.0};
-    (void)q.setSoftMaxActionIndex(1.0);
-    for (int i = 0; i < 6; ++i) q.registerAction(nullptr);
-    q.values = {0.0, 1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0};
+    // Actions registered after the first use grow the scratch array (the
+    // sanitizer build catches a write past one kept at two entries); the
+    // weights run from exp(0) at the least value to exp(1 / T) at the most.
+    q.registerNull(6);
+    q.values = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0};
     q.valueCalls = 0;
     (void)q.setSoftMaxActionIndex(2.0);
     EXPECT_EQ(q.valueCalls, 9);
-    EXPECT_GE(q.getActiveActionIndex(), 0);
-    EXPECT_LT(q.getActiveActionIndex(), 8);
-    // The sanitizer build catches a write past a scratch array kept at two entries.
-    EXPECT_DOUBLE_EQ(q.scratch()[7], std::exp(0.5));
     EXPECT_DOUBLE_EQ(q.scratch()[0], 1.0);
+    EXPECT_DOUBLE_EQ(q.scratch()[7], std::exp(0.5));
+    // Equal values: the uniform draw, and the values kept.
+    q.values.assign(8, 2.0);
+    const auto draws = firstDraws(23);
+    EXPECT_EQ(q.setSoftMaxActionIndex(0.5), 2.0);
+    EXPECT_EQ(q.getActiveActionIndex(), static_cast<int>(std::floor(draws.first * TWO_TO_MINUS_31 * 8)));
+    EXPECT_EQ(std::rand(), draws.second);
+    EXPECT_EQ(q.scratch()[7], 2.0);
 }
 
 TEST(ActionValueFunction, SelectionsWithoutActionsReportAndChangeNothing) {
     TestQ q(intState());
     const auto draws = firstDraws(31);
-    const auto messages = errorsOf([&] {
+    const Messages messages = errorsOf([&] {
         EXPECT_EQ(q.setGreedyActionIndex(), 0.0);
         EXPECT_EQ(q.setRandomActionIndex(), 0.0);
         EXPECT_EQ(q.setSoftMaxActionIndex(1.0), 0.0);
     });
-    EXPECT_EQ(messages, std::vector<std::string>(3, "No actions registered! --> Register actions first!"));
+    EXPECT_EQ(messages, Messages(3, "No actions registered! --> Register actions first!"));
     EXPECT_EQ(q.getActiveActionIndex(), -1);
     EXPECT_EQ(q.valueCalls, 0);
     EXPECT_EQ(std::rand(), draws.first);
@@ -667,63 +502,40 @@ TEST(ActionValueFunction, SelectionsWithoutActionsReportAndChangeNothing) {
 
 TEST(ActionValueFunction, SelectionsAllocateNothingOnceWarmedUp) {
     TestQ q(intState());
-    for (int i = 0; i < 16; ++i) q.registerAction(nullptr);
+    q.registerNull(16);
     q.values.assign(16, 1.0);
     (void)q.setGreedyActionIndex();
     (void)q.setSoftMaxActionIndex(1.0);
-    allocations = 0;
-    countAllocations = true;
-    for (int step = 0; step < 50; ++step) {
-        // Ties of changing size, so that the candidate list grows and shrinks.
-        for (int a = 0; a < 16; ++a) q.values[static_cast<std::size_t>(a)] = (a * (step + 1)) % 5;
-        (void)q.setGreedyActionIndex();
-        (void)q.setRandomActionIndex();
-        (void)q.setSoftMaxActionIndex(0.7);
-    }
-    countAllocations = false;
-    EXPECT_EQ(allocations, 0);
+    EXPECT_EQ(allocation_count::during([&q] {
+                  for (int step = 0; step < 50; ++step) {
+                      // Ties of changing size: the candidate list grows and shrinks.
+                      for (int a = 0; a < 16; ++a) q.values[static_cast<std::size_t>(a)] = (a * (step + 1)) % 5;
+                      (void)q.setGreedyActionIndex();
+                      (void)q.setRandomActionIndex();
+                      (void)q.setSoftMaxActionIndex(0.7);
+                  }
+              }),
+              0);
 }
 
-// ----------------------------------------------------------------- Q file
-
-TEST(ActionValueFunction, FileHoldsTheNumberOfActionsBetweenStateAndBody) {
-    TempDir dir;
-    const std::string path = dir.file("q.bin");
-    State* s = new State();
-    s->registerVariable("pos", 0, 4);
-    TestQ q(s);
-    int destroyed = 0;
-    for (int i = 0; i < 3; ++i) q.registerAction(new TrackedAction(destroyed));
-    q.weights = {0.5, -1.0, 2.0};
-    EXPECT_EQ(q.save(path), 0);
-    Bytes expected;
-    putU32(expected, 1);
-    putI32(expected, 1);
-    putIntVar(expected, "pos", 0, 4);
-    expected.insert(expected.end(), {0x03, 0x00, 0x00, 0x00});
-    expected = concat(expected, bodyBytes({0.5, -1.0, 2.0}));
-    EXPECT_EQ(readFile(path), expected);
-}
+// ----------------------------------------------------------------- Q files
 
 TEST(ActionValueFunction, LoadGivesEmptySlotsThatSetActionBinds) {
     TempDir dir;
     const std::string path = dir.file("q.bin");
     Bytes file = intStateBlock();
     putI32(file, 3);
-    file = concat(file, bodyBytes({1.0, 2.0, 3.0}));
-    writeFile(path, file);
-
-    int destroyedOld[2] = {0, 0};
+    writeFile(path, concat(file, bodyBytes({1.0, 2.0, 3.0})));
+    int destroyedOld = 0;
     int destroyedBound[3] = {0, 0, 0};
     {
         TestQ q(nullptr);
-        q.registerAction(new TrackedAction(destroyedOld[0]));
-        q.registerAction(new TrackedAction(destroyedOld[1]));
+        q.registerAction(new CountedAction(&destroyedOld));
+        q.registerAction(new CountedAction(&destroyedOld));
         q.values = {0.0, 1.0};
         (void)q.setGreedyActionIndex();
         EXPECT_EQ(q.load(path), 0);
-        EXPECT_EQ(destroyedOld[0], 1);
-        EXPECT_EQ(destroyedOld[1], 1);
+        EXPECT_EQ(destroyedOld, 2);
         EXPECT_EQ(q.getActiveActionIndex(), 1);  // left as it was
         EXPECT_EQ(q.getNumberOfActions(), 3);
         EXPECT_EQ(q.registrySize(), 3u);
@@ -731,82 +543,58 @@ TEST(ActionValueFunction, LoadGivesEmptySlotsThatSetActionBinds) {
         ASSERT_NE(q.getStatePtr(), nullptr);
         EXPECT_EQ(q.getStatePtr()->getNumberOfVariables(), 2u);
         EXPECT_EQ(q.weights, (std::vector<double>{1.0, 2.0, 3.0}));
-
-        for (int i = 0; i < 3; ++i) q.setAction(i, new TrackedAction(destroyedBound[i]));
-        EXPECT_NE(q.getAction(2), nullptr);
+        for (int i = 0; i < 3; ++i) q.setAction(i, new CountedAction(&destroyedBound[i]));
     }
     for (int d : destroyedBound) EXPECT_EQ(d, 1);
 }
 
-TEST(ActionValueFunction, LoadRefusesAnImplausibleNumberOfActions) {
+TEST(ActionValueFunction, LoadFailuresKeepTheRegistryUntilTheFileReplacesIt) {
     TempDir dir;
-    for (int32_t actions : {-1, 0x7FFFFFFF}) {
-        const std::string path = dir.file("q.bin");
-        Bytes file = intStateBlock();
+    const Bytes block = intStateBlock();
+    auto withActions = [&block](const int32_t actions) {
+        Bytes file = block;
         putI32(file, actions);
-        file = concat(file, bodyBytes({1.0}));
-        writeFile(path, file);
+        return concat(file, bodyBytes({1.0}));
+    };
+    const std::string narrow = "(the narrow errno report)";
+    struct Case {
+        const char* name;
+        bool exists;
+        Bytes bytes;
+        std::string report;  // the last one
+        int actions;         // afterwards
+        int destroyed;
+    };
+    const Case cases[] = {
+        {"missing file", false, {}, MISSING_FILE_REPORT, 1, 0},
+        {"cut in the state block", true, Bytes(block.begin(), block.begin() + 12), "loading state failed", 1, 0},
+        // The registry is emptied first, then reading ACTIONS comes up short.
+        {"no number of actions", true, block, narrow, 0, 1},
+        {"a negative number of actions", true, withActions(-1),
+         "ACTIONS = -1 --> not a plausible number of actions for this file", 0, 1},
+        {"more actions than the file can hold", true, withActions(0x7FFFFFFF),
+         "ACTIONS = 2147483647 --> not a plausible number of actions for this file", 0, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file(c.exists ? "q.bin" : "absent.bin");
+        if (c.exists) writeFile(path, c.bytes);
+        int destroyed = 0;
         TestQ q(intState());
-        q.registerAction(nullptr);
+        q.registerAction(new CountedAction(&destroyed));
         int result = 0;
-        const auto messages = errorsOf([&] { result = q.load(path); });
-        EXPECT_EQ(result, -1) << actions;
-        EXPECT_FALSE(messages.empty());
-        EXPECT_EQ(q.getNumberOfActions(), 0);
-        EXPECT_EQ(q.registrySize(), 0u);
+        const Messages messages = errorsOf([&] { result = q.load(path); });
+        EXPECT_EQ(result, -1);
+        ASSERT_FALSE(messages.empty());
+        if (c.report == narrow) {
+            EXPECT_EQ(messages.size(), 1u);
+            EXPECT_TRUE(isNarrowErrnoReport(messages.back())) << messages.back();
+        } else {
+            EXPECT_EQ(messages.back(), c.report);
+        }
+        EXPECT_EQ(q.getNumberOfActions(), c.actions);
+        EXPECT_EQ(q.registrySize(), static_cast<std::size_t>(c.actions));
+        EXPECT_EQ(destroyed, c.destroyed);
         EXPECT_EQ(q.bodyLoads, 0);
     }
-}
-
-TEST(ActionValueFunction, LoadFailuresBeforeTheRegistryKeepIt) {
-    TempDir dir;
-    int destroyed = 0;
-    TestQ q(intState());
-    q.registerAction(new TrackedAction(destroyed));
-    int result = 0;
-    auto messages = errorsOf([&] { result = q.load(dir.file("absent.bin")); });
-    EXPECT_EQ(result, -1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(messages[0], std::string("errno = 2 --> ") + std::strerror(ENOENT));
-
-    const std::string cut = dir.file("cut.bin");
-    const Bytes block = intStateBlock();
-    writeFile(cut, Bytes(block.begin(), block.begin() + 12));
-    messages = errorsOf([&] { result = q.load(cut); });
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(messages.back(), "loading state failed");
-    EXPECT_EQ(q.getNumberOfActions(), 1);
-    EXPECT_EQ(destroyed, 0);
-
-    // A file that ends right after the State block: the registry is emptied
-    // first, then reading ACTIONS comes up short.
-    const std::string noActions = dir.file("no-actions.bin");
-    writeFile(noActions, intStateBlock());
-    messages = errorsOf([&] { result = q.load(noActions); });
-    EXPECT_EQ(result, -1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(isNarrowErrnoReport(messages[0])) << messages[0];
-    EXPECT_EQ(destroyed, 1);
-    EXPECT_EQ(q.getNumberOfActions(), 0);
-}
-
-TEST(ActionValueFunction, SaveFailures) {
-    TempDir dir;
-    TestQ empty(nullptr);
-    int result = 0;
-    auto messages = errorsOf([&] { result = empty.save(dir.file("q.bin")); });
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(messages.size(), 1u);
-    EXPECT_EQ(empty.bodySaves, 0);
-
-    TestQ q(intState());
-    messages = errorsOf([&] { result = q.save(dir.file("missing/q.bin")); });
-    EXPECT_EQ(result, -1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(isNarrowErrnoReport(messages[0])) << messages[0];
-
-    q.failBodySave = true;
-    messages = errorsOf([&] { result = q.save(dir.file("q.bin")); });
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(messages, std::vector<std::string>{"saving valuefunction failed"});
 }
