@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
@@ -44,7 +45,8 @@ NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons)
       tmp(nullptr),
       scaleFactor(nullptr),
       hiddenSums(nullptr),
-      outputSums(nullptr) {
+      outputSums(nullptr),
+      gradientFactors(nullptr) {
     if (!stateUsable(__func__, __LINE__)) return;
     if (numberOfHiddenNeurons < 0) {
         TEMBRA_ERROR("numberOfHiddenNeurons = " << numberOfHiddenNeurons << " --> must not be negative");
@@ -83,7 +85,8 @@ NeuralNetwork::NeuralNetwork(const std::string& fileName)
       tmp(nullptr),
       scaleFactor(nullptr),
       hiddenSums(nullptr),
-      outputSums(nullptr) {
+      outputSums(nullptr),
+      gradientFactors(nullptr) {
     (void)load(fileName);
 }
 
@@ -123,6 +126,7 @@ bool NeuralNetwork::networkPresent(const char* function, const int line) const {
     else if (scaleFactor == nullptr) missing = "scaleFactor";
     else if (hiddenSums == nullptr) missing = "hiddenSums";
     else if (outputSums == nullptr) missing = "outputSums";
+    else if (gradientFactors == nullptr) missing = "gradientFactors";
     if (missing == nullptr) return true;
     TEMBRA_ERROR_AT(function, line, missing << NOT_BUILT);
     return false;
@@ -147,9 +151,10 @@ void NeuralNetwork::allocateMemory() {
     scaleFactor = newArray(I - 1 > 0 ? I - 1 : 1);
     hiddenSums = newArray(H);
     outputSums = newArray(O);
+    gradientFactors = newArray(H * O);
     if (inputValues == nullptr || hiddenValues == nullptr || outputValues == nullptr || inputHiddenWeights == nullptr ||
         hiddenOutputWeights == nullptr || tmp == nullptr || scaleFactor == nullptr || hiddenSums == nullptr ||
-        outputSums == nullptr) {
+        outputSums == nullptr || gradientFactors == nullptr) {
         TEMBRA_ERROR("out of memory for I = " << I << ", H = " << H << ", O = " << O);
         discard();
     }
@@ -167,6 +172,7 @@ void NeuralNetwork::freeMemory() {
     delete[] scaleFactor;
     delete[] hiddenSums;
     delete[] outputSums;
+    delete[] gradientFactors;
     inputValues = nullptr;
     hiddenValues = nullptr;
     outputValues = nullptr;
@@ -178,6 +184,7 @@ void NeuralNetwork::freeMemory() {
     scaleFactor = nullptr;
     hiddenSums = nullptr;
     outputSums = nullptr;
+    gradientFactors = nullptr;
 }
 
 void NeuralNetwork::discard() {
@@ -239,7 +246,10 @@ void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
     } else if (hiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("hiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
     } else {
-        for (int k = 0; k < H * O; ++k) hiddenOutputWeights[k] += FACTOR * hiddenOutputTraces[k];
+        double* const weights = hiddenOutputWeights;
+        const double* const traces = hiddenOutputTraces;
+        const int HO = H * O;
+        for (int k = 0; k < HO; ++k) weights[k] += FACTOR * traces[k];
     }
 
     if (inputHiddenWeights == nullptr) {
@@ -248,8 +258,15 @@ void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
         TEMBRA_ERROR(
             "inputHiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
     } else {
-        for (int j = 0; j < I * H; ++j) {
-            for (int o = 0; o < O; ++o) inputHiddenWeights[j] += FACTOR * inputHiddenOutputTraces[j * O + o];
+        double* const weights = inputHiddenWeights;
+        const double* const traces = inputHiddenOutputTraces;
+        const int IH = I * H;
+        if (O == 1) {
+            for (int j = 0; j < IH; ++j) weights[j] += FACTOR * traces[j];
+        } else {
+            for (int j = 0; j < IH; ++j) {
+                for (int o = 0; o < O; ++o) weights[j] += FACTOR * traces[j * O + o];
+            }
         }
     }
 
@@ -266,8 +283,12 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
         TEMBRA_ERROR("outputValues == 0 --> This should never happen!");
         return;
     }
-    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR((inputValues == nullptr ? "inputValues" : hiddenValues == nullptr ? "hiddenValues" : "hiddenOutputWeights")
+    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr ||
+        gradientFactors == nullptr) {
+        TEMBRA_ERROR((inputValues == nullptr    ? "inputValues"
+                      : hiddenValues == nullptr ? "hiddenValues"
+                      : hiddenOutputWeights == nullptr ? "hiddenOutputWeights"
+                                                       : "gradientFactors")
                      << NOT_BUILT);
         return;
     }
@@ -275,30 +296,44 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
 
     // With gl = 0 the old traces are forgotten outright rather than scaled
     // by 0, so that a trace that overflowed cannot linger as NaN.
+    const bool forget = gl == 0.0;
+    const double* const hidden = hiddenValues;
     if (hiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("hiddenOutputTraces == 0");
     } else {
+        double* const traces = hiddenOutputTraces;
         for (int h = 0; h < H; ++h) {
             for (int o = 0; o < O; ++o) {
-                double& trace = hiddenOutputTraces[h * O + o];
-                const double decayed = (gl == 0.0) ? 0.0 : gl * trace;
-                trace = decayed + hiddenValues[h] * tmp[o];
+                const double decayed = forget ? 0.0 : gl * traces[h * O + o];
+                traces[h * O + o] = decayed + hidden[h] * tmp[o];
             }
         }
     }
 
     if (inputHiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("inputHiddenOutputTraces == 0");
-    } else {
-        for (int i = 0; i < I; ++i) {
-            for (int h = 0; h < H; ++h) {
-                for (int o = 0; o < O; ++o) {
-                    double& trace = inputHiddenOutputTraces[(i * H + h) * O + o];
-                    const double decayed = (gl == 0.0) ? 0.0 : gl * trace;
-                    trace = decayed + hiddenOutputWeights[h * O + o] * tmp[o] * hiddenValues[h] *
-                                          (1 - hiddenValues[h]) * inputValues[i];
-                }
-            }
+        return;
+    }
+    // The gradient of weight (i, h) for output o is the same factor of
+    // (h, o) times input i: the factor is formed once per step, not once
+    // per input, with its products in the order of the formula
+    // w(h, o) * out'(o) * hidden(h) * (1 - hidden(h)) * input(i).
+    double* const factors = gradientFactors;
+    for (int h = 0; h < H; ++h) {
+        for (int o = 0; o < O; ++o) {
+            factors[h * O + o] = hiddenOutputWeights[h * O + o] * tmp[o] * hidden[h] * (1 - hidden[h]);
+        }
+    }
+    double* const traces = inputHiddenOutputTraces;
+    const double* const inputs = inputValues;
+    const int HO = H * O;
+    for (int i = 0; i < I; ++i) {
+        const double input = inputs[i];
+        double* const row = traces + static_cast<std::ptrdiff_t>(i) * HO;
+        if (forget) {
+            for (int k = 0; k < HO; ++k) row[k] = 0.0 + factors[k] * input;
+        } else {
+            for (int k = 0; k < HO; ++k) row[k] = gl * row[k] + factors[k] * input;
         }
     }
 }
@@ -432,15 +467,28 @@ const double NeuralNetwork::getStateValue() const {
     const int H = HIDDEN_LAYER_NEURONS;
     const int O = OUTPUT_LAYER_NEURONS;
 
-    for (int h = 0; h < H; ++h) hiddenSums[h] = 0.0;
+    double* const sums = hiddenSums;
+    double* const hidden = hiddenValues;
+    for (int h = 0; h < H; ++h) sums[h] = 0.0;
     for (int i = 0; i < I; ++i) {
-        for (int h = 0; h < H; ++h) hiddenSums[h] += inputHiddenWeights[i * H + h] * inputValues[i];
+        const double input = inputValues[i];
+        const double* const row = inputHiddenWeights + static_cast<std::ptrdiff_t>(i) * H;
+        for (int h = 0; h < H; ++h) sums[h] += row[h] * input;
     }
-    for (int h = 0; h < H; ++h) hiddenValues[h] = sigmoid(hiddenSums[h]);
+    for (int h = 0; h < H; ++h) hidden[h] = sigmoid(sums[h]);
 
+    if (O == 1) {
+        // The one output of every network this class builds or loads: its
+        // sum stays in a register.
+        double sum = 0.0;
+        for (int h = 0; h < H; ++h) sum += hiddenOutputWeights[h] * hidden[h];
+        outputSums[0] = sum;
+        outputValues[0] = sigmoid(sum);
+        return outputValues[0];
+    }
     for (int o = 0; o < O; ++o) outputSums[o] = 0.0;
     for (int h = 0; h < H; ++h) {
-        for (int o = 0; o < O; ++o) outputSums[o] += hiddenOutputWeights[h * O + o] * hiddenValues[h];
+        for (int o = 0; o < O; ++o) outputSums[o] += hiddenOutputWeights[h * O + o] * hidden[h];
     }
     for (int o = 0; o < O; ++o) outputValues[o] = sigmoid(outputSums[o]);
     return outputValues[0];
