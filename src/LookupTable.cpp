@@ -425,3 +425,45 @@ const int LookupTable::load(FILE* file) {
     }
     return 0;
 }
+
+void LookupTable::setTrace(const int index, const double value) {
+    const std::map<int, double>::iterator it = eTracesMap.lower_bound(index);
+    if (it != eTracesMap.end() && it->first == index) {
+        it->second = value;
+    } else {
+        putTrace(it, index, value);
+    }
+}
+
+void LookupTable::addTrace(const int index, const double value) {
+    const std::map<int, double>::iterator it = eTracesMap.lower_bound(index);
+    if (it != eTracesMap.end() && it->first == index) {
+        it->second = it->second + value;
+    } else {
+        putTrace(it, index, value);
+    }
+}
+
+std::map<int, double>::iterator LookupTable::putTrace(std::map<int, double>::const_iterator hint, const int index,
+                                                 const double value) {
+    if (spareTraceNodes.empty()) return eTracesMap.emplace_hint(hint, index, value);
+    std::map<int, double>::node_type node = std::move(spareTraceNodes.back());
+    spareTraceNodes.pop_back();
+    node.key() = index;
+    node.mapped() = value;
+    const std::map<int, double>::iterator entry = eTracesMap.insert(hint, std::move(node));
+    // An index that had an entry after all keeps it, and the node goes back.
+    if (!node.empty()) spareTraceNodes.push_back(std::move(node));
+    return entry;
+}
+
+std::map<int, double>::iterator LookupTable::dropTrace(const std::map<int, double>::iterator entry) {
+    std::map<int, double>::iterator next = entry;
+    ++next;
+    spareTraceNodes.push_back(eTracesMap.extract(entry));
+    return next;
+}
+
+void LookupTable::clearTraceMap() {
+    while (!eTracesMap.empty()) spareTraceNodes.push_back(eTracesMap.extract(eTracesMap.begin()));
+}
