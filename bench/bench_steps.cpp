@@ -406,6 +406,8 @@ void registerPoll() {
 
 class CollectingReporter : public benchmark::ConsoleReporter {
 public:
+    explicit CollectingReporter(const OutputOptions options) : ConsoleReporter(options) {}
+
     void ReportRuns(const std::vector<Run>& runs) override {
         for (const Run& run : runs) {
             if (run.error_occurred) continue;
@@ -574,7 +576,9 @@ int main(int argc, char** argv) {
 
     const bool console = !hasFlag(argc, argv, "--benchmark_format") || hasFlag(argc, argv, "--benchmark_format=console");
     if (console) {
-        CollectingReporter reporter;
+        // Colours only for a terminal (the framework decides so for its own reporter).
+        CollectingReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                          : benchmark::ConsoleReporter::OO_Tabular);
         benchmark::RunSpecifiedBenchmarks(&reporter);
         printSummary(reporter);
     } else {
