@@ -146,7 +146,7 @@ void ActionLookupTable::storeActiveIndex(const int actionIndex) {
 void ActionLookupTable::storeEpisodeState(const int actionIndex) {
     if (activeIndex == -1) return;
     if (!hasPresentState() || !checkActionIndex(actionIndex, __func__, __LINE__)) return;
-    episodeIndexHistorySet.insert(activeIndex + actionIndex);
+    recordVisit(activeIndex + actionIndex);
 }
 
 void ActionLookupTable::replacingTraces(const double VALUE) {

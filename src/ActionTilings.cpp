@@ -145,7 +145,7 @@ void ActionTilings::storeEpisodeState(int actionIndex) {
     const int LIMIT = activeIndexLimit();
     for (int t = 0; t < TILINGS; ++t) {
         const int index = activeTiles[t];
-        if (index >= 0 && index < LIMIT) episodeIndexHistorySet.insert(index + TILINGS * actionIndex);
+        if (index >= 0 && index < LIMIT) recordVisit(index + TILINGS * actionIndex);
     }
 }
 

@@ -326,7 +326,7 @@ void LookupTable::calculateActiveIndex() {
     activeIndex = static_cast<int>(index);
 }
 
-void LookupTable::initEpisodeStateHistory() { episodeIndexHistorySet.clear(); }
+void LookupTable::initEpisodeStateHistory() { clearVisits(); }
 
 void LookupTable::valueEpisode(const double value) {
     if (episodeIndexHistorySet.empty()) {
@@ -446,7 +446,13 @@ void LookupTable::addTrace(const int index, const double value) {
 
 std::map<int, double>::iterator LookupTable::putTrace(std::map<int, double>::const_iterator hint, const int index,
                                                  const double value) {
-    if (spareTraceNodes.empty()) return eTracesMap.emplace_hint(hint, index, value);
+    if (spareTraceNodes.empty()) {
+        // A node more than the map ever had: room for it among the spare
+        // nodes as well, so that giving it back later allocates nothing.
+        const std::size_t nodes = eTracesMap.size() + 1;
+        if (spareTraceNodes.capacity() < nodes) spareTraceNodes.reserve(2 * nodes);
+        return eTracesMap.emplace_hint(hint, index, value);
+    }
     std::map<int, double>::node_type node = std::move(spareTraceNodes.back());
     spareTraceNodes.pop_back();
     node.key() = index;
@@ -466,4 +472,25 @@ std::map<int, double>::iterator LookupTable::dropTrace(const std::map<int, doubl
 
 void LookupTable::clearTraceMap() {
     while (!eTracesMap.empty()) spareTraceNodes.push_back(eTracesMap.extract(eTracesMap.begin()));
+}
+
+void LookupTable::recordVisit(const int index) {
+    const std::set<int>::iterator it = episodeIndexHistorySet.lower_bound(index);
+    if (it != episodeIndexHistorySet.end() && *it == index) return;
+    if (spareVisitNodes.empty()) {
+        const std::size_t nodes = episodeIndexHistorySet.size() + 1;
+        if (spareVisitNodes.capacity() < nodes) spareVisitNodes.reserve(2 * nodes);
+        episodeIndexHistorySet.emplace_hint(it, index);
+        return;
+    }
+    std::set<int>::node_type node = std::move(spareVisitNodes.back());
+    spareVisitNodes.pop_back();
+    node.value() = index;
+    episodeIndexHistorySet.insert(it, std::move(node));
+}
+
+void LookupTable::clearVisits() {
+    while (!episodeIndexHistorySet.empty()) {
+        spareVisitNodes.push_back(episodeIndexHistorySet.extract(episodeIndexHistorySet.begin()));
+    }
 }

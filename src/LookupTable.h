@@ -89,6 +89,10 @@ protected:
     std::map<int, double>::iterator dropTrace(std::map<int, double>::iterator entry);
     // Every entry removed (the nodes kept).
     void clearTraceMap();
+    // The episode history recycles its nodes the same way: index recorded
+    // as visited / the record emptied.
+    void recordVisit(const int index);
+    void clearVisits();
     void setStatePtr(State* aStatePtr) { statePtr = aStatePtr; }
 
     // Builds the strides and ARRAY_SIZE for BLOCK weights per state from
@@ -117,6 +121,8 @@ protected:
     int activeIndex;
     int storedActiveIndex;
     std::set<int> episodeIndexHistorySet;
+    // Nodes that left episodeIndexHistorySet, kept for its next entries.
+    std::vector<std::set<int>::node_type> spareVisitNodes;
     State* statePtr;
     // Number of entries of indexOffset: a State that gained or lost
     // variables since the strides were made is refused, not overrun.

@@ -72,7 +72,7 @@ void StateLookupTable::storeState() {
 void StateLookupTable::storeActiveIndex() { storedActiveIndex = activeIndex; }
 
 void StateLookupTable::storeEpisodeState() {
-    if (activeIndex != -1) episodeIndexHistorySet.insert(activeIndex);
+    if (activeIndex != -1) recordVisit(activeIndex);
 }
 
 void StateLookupTable::replacingTraces(const double VALUE) {

@@ -81,6 +81,6 @@ void StateTilings::storeActiveTiles() {
 
 void StateTilings::storeEpisodeState() {
     for (int t = 0; t < TILINGS; ++t) {
-        if (isWeightIndex(activeTiles[t])) episodeIndexHistorySet.insert(activeTiles[t]);
+        if (isWeightIndex(activeTiles[t])) recordVisit(activeTiles[t]);
     }
 }

@@ -427,7 +427,7 @@ void Tilings::activateTiles() {
     }
 }
 
-void Tilings::initEpisodeStateHistory() { episodeIndexHistorySet.clear(); }
+void Tilings::initEpisodeStateHistory() { clearVisits(); }
 
 void Tilings::valueEpisode(const double value) {
     if (episodeIndexHistorySet.empty()) {
@@ -636,7 +636,13 @@ void Tilings::addTrace(const int index, const double value) {
 
 std::map<int, double>::iterator Tilings::putTrace(std::map<int, double>::const_iterator hint, const int index,
                                                  const double value) {
-    if (spareTraceNodes.empty()) return eTracesMap.emplace_hint(hint, index, value);
+    if (spareTraceNodes.empty()) {
+        // A node more than the map ever had: room for it among the spare
+        // nodes as well, so that giving it back later allocates nothing.
+        const std::size_t nodes = eTracesMap.size() + 1;
+        if (spareTraceNodes.capacity() < nodes) spareTraceNodes.reserve(2 * nodes);
+        return eTracesMap.emplace_hint(hint, index, value);
+    }
     std::map<int, double>::node_type node = std::move(spareTraceNodes.back());
     spareTraceNodes.pop_back();
     node.key() = index;
@@ -656,4 +662,25 @@ std::map<int, double>::iterator Tilings::dropTrace(const std::map<int, double>::
 
 void Tilings::clearTraceMap() {
     while (!eTracesMap.empty()) spareTraceNodes.push_back(eTracesMap.extract(eTracesMap.begin()));
+}
+
+void Tilings::recordVisit(const int index) {
+    const std::set<int>::iterator it = episodeIndexHistorySet.lower_bound(index);
+    if (it != episodeIndexHistorySet.end() && *it == index) return;
+    if (spareVisitNodes.empty()) {
+        const std::size_t nodes = episodeIndexHistorySet.size() + 1;
+        if (spareVisitNodes.capacity() < nodes) spareVisitNodes.reserve(2 * nodes);
+        episodeIndexHistorySet.emplace_hint(it, index);
+        return;
+    }
+    std::set<int>::node_type node = std::move(spareVisitNodes.back());
+    spareVisitNodes.pop_back();
+    node.value() = index;
+    episodeIndexHistorySet.insert(it, std::move(node));
+}
+
+void Tilings::clearVisits() {
+    while (!episodeIndexHistorySet.empty()) {
+        spareVisitNodes.push_back(episodeIndexHistorySet.extract(episodeIndexHistorySet.begin()));
+    }
 }

@@ -103,6 +103,10 @@ protected:
     std::map<int, double>::iterator dropTrace(std::map<int, double>::iterator entry);
     // Every entry removed (the nodes kept).
     void clearTraceMap();
+    // The episode history recycles its nodes the same way: index recorded
+    // as visited / the record emptied.
+    void recordVisit(const int index);
+    void clearVisits();
     // How many actions share a tile (1 for state values): the weights of a
     // tile are a block of TILINGS * layoutActions() entries.
     virtual const int layoutActions() const { return 1; }
@@ -144,6 +148,8 @@ protected:
     std::vector<std::map<int, double>::node_type> spareTraceNodes;
     State* statePtr;
     std::set<int> episodeIndexHistorySet;
+    // Nodes that left episodeIndexHistorySet, kept for its next entries.
+    std::vector<std::set<int>::node_type> spareVisitNodes;
     // Value, minimum and maximum of each variable, read once per activation
     // (they are the same for every tiling).
     double* varValueCache;
