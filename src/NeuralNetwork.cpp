@@ -28,6 +28,88 @@ inline double sigmoid(const double x) { return 1.0 / (1.0 + std::exp(-x)); }
 
 const char* const NOT_BUILT = " == 0 --> the network was not built (construction refused or load failed)";
 
+// The loops of a step, each in a function of its own: in the operations
+// that also report, GCC keeps their scalars on the stack and reloads them
+// in every iteration (the SSE registers do not survive the report calls).
+
+// to[k] += factor * from[k]
+[[gnu::noinline]] void addScaled(double* to, const double* from, const int n, const double factor) {
+    for (int k = 0; k < n; ++k) to[k] += factor * from[k];
+}
+
+// sums[h] = sum over i of weights[i * H + h] * inputs[i], added in order of
+// i. Each sum is formed in a register, one neuron after the other; the
+// rows are read side by side, so the reads stay sequential.
+[[gnu::noinline]] void weightedSums(double* sums, const double* weights, const double* inputs, const int I,
+                                    const int H) {
+    for (int h = 0; h < H; ++h) {
+        double sum = 0.0;
+        const double* column = weights + h;
+        for (int i = 0; i < I; ++i, column += H) sum += *column * inputs[i];
+        sums[h] = sum;
+    }
+}
+
+// hidden[h] = sigmoid(sums[h]); returns the sum over h of weights[h] *
+// hidden[h], added in order of h.
+[[gnu::noinline]] double activateAndSum(double* hidden, const double* sums, const double* weights, const int H) {
+    double sum = 0.0;
+    for (int h = 0; h < H; ++h) {
+        hidden[h] = sigmoid(sums[h]);
+        sum += weights[h] * hidden[h];
+    }
+    return sum;
+}
+
+// traces[h * O + o] = decay * traces[h * O + o] + hidden[h] * derivatives[o],
+// or 0.0 + hidden[h] * derivatives[o] when forget.
+[[gnu::noinline]] void decayAndAddOuter(double* traces, const double* hidden, const double* derivatives, const int H,
+                                        const int O, const double decay, const bool forget) {
+    if (O == 1) {
+        const double derivative = derivatives[0];
+        if (forget) {
+            for (int h = 0; h < H; ++h) traces[h] = 0.0 + hidden[h] * derivative;
+        } else {
+            for (int h = 0; h < H; ++h) traces[h] = decay * traces[h] + hidden[h] * derivative;
+        }
+        return;
+    }
+    for (int h = 0; h < H; ++h) {
+        for (int o = 0; o < O; ++o) {
+            const double decayed = forget ? 0.0 : decay * traces[h * O + o];
+            traces[h * O + o] = decayed + hidden[h] * derivatives[o];
+        }
+    }
+}
+
+// factors[h * O + o] = weights[h * O + o] * derivatives[o] * hidden[h] * (1 - hidden[h])
+[[gnu::noinline]] void formGradientFactors(double* factors, const double* weights, const double* derivatives,
+                                           const double* hidden, const int H, const int O) {
+    if (O == 1) {
+        const double derivative = derivatives[0];
+        for (int h = 0; h < H; ++h) factors[h] = weights[h] * derivative * hidden[h] * (1 - hidden[h]);
+        return;
+    }
+    for (int h = 0; h < H; ++h) {
+        for (int o = 0; o < O; ++o) factors[h * O + o] = weights[h * O + o] * derivatives[o] * hidden[h] * (1 - hidden[h]);
+    }
+}
+
+// traces[i * n + k] = decay * traces[i * n + k] + factors[k] * inputs[i];
+// forget (decay 0) makes that 0.0 + factors[k] * inputs[i].
+[[gnu::noinline]] void decayAndAdd(double* traces, const double* factors, const double* inputs, const int I,
+                                   const int n, const double decay, const bool forget) {
+    for (int i = 0; i < I; ++i) {
+        const double input = inputs[i];
+        double* const row = traces + static_cast<std::ptrdiff_t>(i) * n;
+        if (forget) {
+            for (int k = 0; k < n; ++k) row[k] = 0.0 + factors[k] * input;
+        } else {
+            for (int k = 0; k < n; ++k) row[k] = decay * row[k] + factors[k] * input;
+        }
+    }
+}
+
 }  // namespace
 
 NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons)
@@ -246,10 +328,7 @@ void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
     } else if (hiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("hiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
     } else {
-        double* const weights = hiddenOutputWeights;
-        const double* const traces = hiddenOutputTraces;
-        const int HO = H * O;
-        for (int k = 0; k < HO; ++k) weights[k] += FACTOR * traces[k];
+        addScaled(hiddenOutputWeights, hiddenOutputTraces, H * O, FACTOR);
     }
 
     if (inputHiddenWeights == nullptr) {
@@ -262,7 +341,7 @@ void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
         const double* const traces = inputHiddenOutputTraces;
         const int IH = I * H;
         if (O == 1) {
-            for (int j = 0; j < IH; ++j) weights[j] += FACTOR * traces[j];
+            addScaled(weights, traces, IH, FACTOR);
         } else {
             for (int j = 0; j < IH; ++j) {
                 for (int o = 0; o < O; ++o) weights[j] += FACTOR * traces[j * O + o];
@@ -301,13 +380,7 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
     if (hiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("hiddenOutputTraces == 0");
     } else {
-        double* const traces = hiddenOutputTraces;
-        for (int h = 0; h < H; ++h) {
-            for (int o = 0; o < O; ++o) {
-                const double decayed = forget ? 0.0 : gl * traces[h * O + o];
-                traces[h * O + o] = decayed + hidden[h] * tmp[o];
-            }
-        }
+        decayAndAddOuter(hiddenOutputTraces, hidden, tmp, H, O, gl, forget);
     }
 
     if (inputHiddenOutputTraces == nullptr) {
@@ -318,24 +391,8 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
     // (h, o) times input i: the factor is formed once per step, not once
     // per input, with its products in the order of the formula
     // w(h, o) * out'(o) * hidden(h) * (1 - hidden(h)) * input(i).
-    double* const factors = gradientFactors;
-    for (int h = 0; h < H; ++h) {
-        for (int o = 0; o < O; ++o) {
-            factors[h * O + o] = hiddenOutputWeights[h * O + o] * tmp[o] * hidden[h] * (1 - hidden[h]);
-        }
-    }
-    double* const traces = inputHiddenOutputTraces;
-    const double* const inputs = inputValues;
-    const int HO = H * O;
-    for (int i = 0; i < I; ++i) {
-        const double input = inputs[i];
-        double* const row = traces + static_cast<std::ptrdiff_t>(i) * HO;
-        if (forget) {
-            for (int k = 0; k < HO; ++k) row[k] = 0.0 + factors[k] * input;
-        } else {
-            for (int k = 0; k < HO; ++k) row[k] = gl * row[k] + factors[k] * input;
-        }
-    }
+    formGradientFactors(gradientFactors, hiddenOutputWeights, tmp, hidden, H, O);
+    decayAndAdd(inputHiddenOutputTraces, gradientFactors, inputValues, I, H * O, gl, forget);
 }
 
 void NeuralNetwork::accumulatingTraces(const double) {}
@@ -469,23 +526,16 @@ const double NeuralNetwork::getStateValue() const {
 
     double* const sums = hiddenSums;
     double* const hidden = hiddenValues;
-    for (int h = 0; h < H; ++h) sums[h] = 0.0;
-    for (int i = 0; i < I; ++i) {
-        const double input = inputValues[i];
-        const double* const row = inputHiddenWeights + static_cast<std::ptrdiff_t>(i) * H;
-        for (int h = 0; h < H; ++h) sums[h] += row[h] * input;
-    }
-    for (int h = 0; h < H; ++h) hidden[h] = sigmoid(sums[h]);
-
+    weightedSums(sums, inputHiddenWeights, inputValues, I, H);
     if (O == 1) {
-        // The one output of every network this class builds or loads: its
-        // sum stays in a register.
-        double sum = 0.0;
-        for (int h = 0; h < H; ++h) sum += hiddenOutputWeights[h] * hidden[h];
+        // The one output of every network this class builds or loads: each
+        // activation goes into its sum as soon as it is made.
+        const double sum = activateAndSum(hidden, sums, hiddenOutputWeights, H);
         outputSums[0] = sum;
         outputValues[0] = sigmoid(sum);
         return outputValues[0];
     }
+    for (int h = 0; h < H; ++h) hidden[h] = sigmoid(sums[h]);
     for (int o = 0; o < O; ++o) outputSums[o] = 0.0;
     for (int h = 0; h < H; ++h) {
         for (int o = 0; o < O; ++o) outputSums[o] += hiddenOutputWeights[h * O + o] * hidden[h];
