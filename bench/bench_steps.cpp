@@ -12,7 +12,7 @@
 // per step of each library variant as a ratio to its baseline.
 //
 // Defaults (each can be overridden on the command line): 5 repetitions,
-// 0.05 s minimum time per repetition, aggregates only.
+// 0.04 s minimum time per repetition, aggregates only.
 
 #include <benchmark/benchmark.h>
 #include <signal.h>
@@ -554,7 +554,7 @@ int main(int argc, char** argv) {
     // Modest defaults, so that the whole run stays within a few minutes.
     std::vector<std::string> extra;
     if (!hasFlag(argc, argv, "--benchmark_repetitions")) extra.push_back("--benchmark_repetitions=5");
-    if (!hasFlag(argc, argv, "--benchmark_min_time")) extra.push_back("--benchmark_min_time=0.05");
+    if (!hasFlag(argc, argv, "--benchmark_min_time")) extra.push_back("--benchmark_min_time=0.04");
     if (!hasFlag(argc, argv, "--benchmark_report_aggregates_only") &&
         !hasFlag(argc, argv, "--benchmark_display_aggregates_only")) {
         extra.push_back("--benchmark_report_aggregates_only=true");
