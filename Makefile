@@ -27,6 +27,9 @@ PLOT_DIR ?= $(BUILD_DIR)/plot
 PLOT_SETTINGS_cliff_walking = ymin=-100; window=20
 PLOT_SETTINGS_mountain_car = ymin=-600; window=5
 PLOT_SETTINGS ?= $(PLOT_SETTINGS_$(DEMO))
+# Extra arguments for every benchmark program, e.g.
+#   make bench BENCH_ARGS='--benchmark_filter=TableSarsa --benchmark_repetitions=9'
+BENCH_ARGS ?=
 
 COMMON_FLAGS = $(if $(WERROR),-DTEMBRA_WERROR=$(WERROR)) $(CMAKE_FLAGS)
 CTEST = ctest --output-on-failure -j $(JOBS) --test-dir
@@ -84,16 +87,17 @@ plot:
 	gnuplot -e 'plot_title="$(DEMO)"; $(PLOT_SETTINGS)' -c examples/learning_curve.gp learning-curve.png $(PLOT_DIR)
 	@echo "make plot: wrote learning-curve.png"
 
-# Every executable the bench/ build produces named bench_*.
+# Every executable the bench/ build produces named bench_* (Release, -O2,
+# the library with link-time optimisation), with BENCH_ARGS.
 bench:
 	@if [ ! -f bench/CMakeLists.txt ]; then \
 	  echo "make bench: there are no benchmarks (bench/CMakeLists.txt) yet; nothing to run."; \
 	else \
 	  cmake -S . -B $(BENCH_BUILD_DIR) -DCMAKE_BUILD_TYPE=Release -DTEMBRA_BUILD_BENCHMARKS=ON \
-	    -DTEMBRA_BUILD_TESTS=OFF $(COMMON_FLAGS) && \
+	    -DTEMBRA_BUILD_TESTS=OFF -DTEMBRA_BUILD_EXAMPLES=OFF $(COMMON_FLAGS) && \
 	  cmake --build $(BENCH_BUILD_DIR) -j $(JOBS) && \
 	  for exe in $$(find $(BENCH_BUILD_DIR) -type f -name 'bench_*' -perm -u+x | sort); do \
-	    echo "== $$exe"; "$$exe" || exit 1; \
+	    echo "== $$exe"; "$$exe" $(BENCH_ARGS) || exit 1; \
 	  done; \
 	fi
 

@@ -67,26 +67,16 @@ void ActionLookupTable::checkWeightLimit() { checkWeightLimit(minWeightLimit, ma
 
 const int ActionLookupTable::weightsPerState() const { return ACTIONS; }
 
-const int ActionLookupTable::tableActions() const {
-    if (weights == nullptr) return 0;
-    if (indexOffsetSize > 0 && indexOffset != nullptr) return indexOffset[indexOffsetSize - 1];
-    return ARRAY_SIZE;
-}
-
-const bool ActionLookupTable::checkActionIndex(const int actionIndex, const char* function, const int line) const {
+void ActionLookupTable::reportActionIndex(const int actionIndex, const char* function, const int line) const {
     if (actionIndex < 0 || actionIndex >= ACTIONS) {
         TEMBRA_ERROR_AT(function, line, "actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
-        return false;
+        return;
     }
     const int tableWidth = tableActions();
-    if (actionIndex >= tableWidth) {
-        TEMBRA_ERROR_AT(function, line,
-                        "actionIndex[" << actionIndex << "] out of bounds [ 0, " << tableWidth
-                                       << ") --> the table was created for " << tableWidth
-                                       << " actions; register all actions before create()");
-        return false;
-    }
-    return true;
+    TEMBRA_ERROR_AT(function, line,
+                    "actionIndex[" << actionIndex << "] out of bounds [ 0, " << tableWidth
+                                   << ") --> the table was created for " << tableWidth
+                                   << " actions; register all actions before create()");
 }
 
 const int ActionLookupTable::save(FILE* file) const {
@@ -110,8 +100,14 @@ const double ActionLookupTable::getActionValue(const int actionIndex) const {
         TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
         return DBL_MAX;
     }
-    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return 0.0;
-    if (!hasPresentState()) return DBL_MAX;
+    // The selections call this once per action and step: the checks are
+    // made on the spot, and only a failing one goes on to report.
+    const int A = tableActions();
+    if (actionIndex < 0 || actionIndex >= ACTIONS || actionIndex >= A) {
+        reportActionIndex(actionIndex, __func__, __LINE__);
+        return 0.0;
+    }
+    if (activeIndex < 0 || activeIndex > ARRAY_SIZE - A) return DBL_MAX;
     return weights[activeIndex + actionIndex];
 }
 
@@ -150,34 +146,44 @@ void ActionLookupTable::storeActiveIndex(const int actionIndex) {
 void ActionLookupTable::storeEpisodeState(const int actionIndex) {
     if (activeIndex == -1) return;
     if (!hasPresentState() || !checkActionIndex(actionIndex, __func__, __LINE__)) return;
-    episodeIndexHistorySet.insert(activeIndex + actionIndex);
+    recordVisit(activeIndex + actionIndex);
 }
 
 void ActionLookupTable::replacingTraces(const double VALUE) {
     switch (traceStorage) {
-        case Types::ARRAY:
+        case Types::ARRAY: {
             if (eTraces == nullptr) {
                 TEMBRA_ERROR(TEMBRA_NO_TRACE_ARRAY_MESSAGE);
                 return;
             }
             if (activeIndex == -1) return;
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            for (int a = 0, A = tableActions(); a < A; ++a) {
-                eTraces[activeIndex + a] = (a == activeActionIndex) ? VALUE : 0.0;
-            }
+            double* const block = eTraces + activeIndex;
+            for (int a = 0, A = tableActions(); a < A; ++a) block[a] = (a == activeActionIndex) ? VALUE : 0.0;
             break;
-        case Types::MAP:
+        }
+        case Types::MAP: {
             if (activeIndex == -1) return;
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            for (int a = 0, A = tableActions(); a < A; ++a) {
-                const int index = activeIndex + a;
-                if (a == activeActionIndex) {
-                    eTracesMap[index] = VALUE;
+            // The block's entries are neighbours in the map: one walk from
+            // the block's first index removes every other action's entry
+            // and finds the active action's, which a hint then places.
+            const int end = activeIndex + tableActions();
+            const int index = activeIndex + activeActionIndex;
+            bool marked = false;
+            std::map<int, double>::iterator it = eTracesMap.lower_bound(activeIndex);
+            while (it != eTracesMap.end() && it->first < end) {
+                if (it->first == index) {
+                    it->second = VALUE;
+                    marked = true;
+                    ++it;
                 } else {
-                    eTracesMap.erase(index);
+                    it = dropTrace(it);
                 }
             }
+            if (!marked) putTrace(it, index, VALUE);
             break;
+        }
         default:
             TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
             break;
@@ -195,14 +201,11 @@ void ActionLookupTable::accumulatingTraces(const double VALUE) {
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
             eTraces[activeIndex + activeActionIndex] = eTraces[activeIndex + activeActionIndex] + VALUE;
             break;
-        case Types::MAP: {
+        case Types::MAP:
             if (activeIndex == -1) return;
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            const std::pair<std::map<int, double>::iterator, bool> entry =
-                eTracesMap.insert(std::make_pair(activeIndex + activeActionIndex, VALUE));
-            if (!entry.second) entry.first->second = entry.first->second + VALUE;
+            addTrace(activeIndex + activeActionIndex, VALUE);
             break;
-        }
         default:
             TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
             break;

@@ -68,9 +68,20 @@ protected:
 
     // Weights per state of the table as built (0 without a table). It is
     // ACTIONS unless actions were registered after create().
-    const int tableActions() const;
-    // Reports an index outside the registered actions or the table's blocks.
-    const bool checkActionIndex(const int actionIndex, const char* function, const int line) const;
+    const int tableActions() const {
+        if (weights == nullptr) return 0;
+        if (indexOffsetSize > 0 && indexOffset != nullptr) return indexOffset[indexOffsetSize - 1];
+        return ARRAY_SIZE;
+    }
+    // Reports an index outside the registered actions or the table's
+    // blocks. Called at every step, so the test is inline and only the
+    // report is not.
+    const bool checkActionIndex(const int actionIndex, const char* function, const int line) const {
+        if (actionIndex >= 0 && actionIndex < ACTIONS && actionIndex < tableActions()) return true;
+        reportActionIndex(actionIndex, function, line);
+        return false;
+    }
+    void reportActionIndex(const int actionIndex, const char* function, const int line) const;
     // A present state whose block lies inside the table.
     const bool hasPresentState() const { return activeIndex >= 0 && activeIndex <= ARRAY_SIZE - tableActions(); }
 };

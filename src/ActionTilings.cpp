@@ -22,13 +22,8 @@ void ActionTilings::create(State* aStatePtr, int numberOfActions) {
     (void)createGeometry(aStatePtr, ACTIONS);
 }
 
-const bool ActionTilings::checkActionIndex(const int actionIndex, const char* function, const int line) const {
-    if (actionIndex < 0 || actionIndex >= ACTIONS) {
-        TEMBRA_ERROR_AT(function, line,
-                        "actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
-        return false;
-    }
-    return true;
+void ActionTilings::reportActionIndex(const int actionIndex, const char* function, const int line) const {
+    TEMBRA_ERROR_AT(function, line, "actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
 }
 
 const double ActionTilings::getActionValue(int actionIndex) const {
@@ -95,9 +90,10 @@ void ActionTilings::replacingTraces(const double VALUE, int actionIndex) {
                 if (index < 0 || index >= LIMIT) continue;
                 for (int b = 0; b < ACTIONS; ++b) {
                     if (b == actionIndex) {
-                        eTracesMap[index + TILINGS * b] = VALUE;
+                        setTrace(index + TILINGS * b, VALUE);
                     } else {
-                        eTracesMap.erase(index + TILINGS * b);
+                        const std::map<int, double>::iterator entry = eTracesMap.find(index + TILINGS * b);
+                        if (entry != eTracesMap.end()) dropTrace(entry);
                     }
                 }
             }
@@ -126,9 +122,7 @@ void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
             for (int t = 0; t < TILINGS; ++t) {
                 const int index = activeTiles[t];
                 if (index < 0 || index >= LIMIT) continue;
-                const std::pair<std::map<int, double>::iterator, bool> entry =
-                    eTracesMap.insert(std::make_pair(index + TILINGS * actionIndex, VALUE));
-                if (!entry.second) entry.first->second += VALUE;
+                addTrace(index + TILINGS * actionIndex, VALUE);
             }
             return;
     }
@@ -151,7 +145,7 @@ void ActionTilings::storeEpisodeState(int actionIndex) {
     const int LIMIT = activeIndexLimit();
     for (int t = 0; t < TILINGS; ++t) {
         const int index = activeTiles[t];
-        if (index >= 0 && index < LIMIT) episodeIndexHistorySet.insert(index + TILINGS * actionIndex);
+        if (index >= 0 && index < LIMIT) recordVisit(index + TILINGS * actionIndex);
     }
 }
 

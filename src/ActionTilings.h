@@ -40,8 +40,14 @@ public:
 
 protected:
     virtual const int layoutActions() const { return ACTIONS; }
-    // Reports an index outside [0, ACTIONS).
-    const bool checkActionIndex(const int actionIndex, const char* function, const int line) const;
+    // Reports an index outside [0, ACTIONS). Called at every step, so the
+    // test is inline and only the report is not.
+    const bool checkActionIndex(const int actionIndex, const char* function, const int line) const {
+        if (actionIndex >= 0 && actionIndex < ACTIONS) return true;
+        reportActionIndex(actionIndex, function, line);
+        return false;
+    }
+    void reportActionIndex(const int actionIndex, const char* function, const int line) const;
 
     int ACTIONS;
 };

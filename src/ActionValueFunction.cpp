@@ -73,30 +73,31 @@ void ActionValueFunction::setAction(int actionIndex, const AbstractAction* actio
 
 const double ActionValueFunction::setGreedyActionIndex() {
     if (!checkActions(__func__, __LINE__)) return 0.0;
-    if (greedyCandidates.capacity() < static_cast<std::size_t>(ACTIONS)) {
-        greedyCandidates.reserve(static_cast<std::size_t>(ACTIONS));
-    }
+    const int A = ACTIONS;
+    // Sized once for the actions; the list is then kept in place and
+    // counted here, which spares a capacity test per candidate.
+    if (greedyCandidates.size() < static_cast<std::size_t>(A)) greedyCandidates.resize(static_cast<std::size_t>(A));
+    int* const candidates = greedyCandidates.data();
+    int count = 0;
     double maxValue = -DBL_MAX;
-    greedyCandidates.clear();
-    for (int a = 0; a < ACTIONS; ++a) {
+    for (int a = 0; a < A; ++a) {
         const double v = getActionValue(a);
         if (v > maxValue) {
             maxValue = v;
-            greedyCandidates.clear();
-            greedyCandidates.push_back(a);
+            candidates[0] = a;
+            count = 1;
         } else if (v == maxValue) {
-            greedyCandidates.push_back(a);
+            candidates[count++] = a;
         }
     }
-    if (greedyCandidates.empty()) {
+    if (count == 0) {
         // Every value is NaN or -inf: no action is better than another, so
         // draw among all of them (still one rand() call).
         TEMBRA_ERROR("no action value >= -DBL_MAX (all NaN or -inf) --> action drawn at random");
-        activeActionIndex = getRandomIndex(ACTIONS);
+        activeActionIndex = getRandomIndex(A);
         return getActionValue(activeActionIndex);
     }
-    const int position = getRandomIndex(static_cast<int>(greedyCandidates.size()));
-    activeActionIndex = greedyCandidates[static_cast<std::size_t>(position)];
+    activeActionIndex = candidates[getRandomIndex(count)];
     return maxValue;
 }
 

@@ -77,8 +77,9 @@ protected:
     // Scratch array of the softmax selection (actionValuesSize entries).
     double* actionValues;
     int actionValuesSize;
-    // Candidate list of the greedy selection, kept so that a selection
-    // allocates nothing once it has grown to the number of actions.
+    // Candidate list of the greedy selection: one entry per action, of
+    // which the last selection used the first ones. Kept so that a
+    // selection allocates nothing once it has grown to the number of actions.
     std::vector<int> greedyCandidates;
 };
 

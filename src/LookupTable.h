@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "Export.h"
 #include "State.h"
@@ -71,7 +72,27 @@ protected:
     // number of actions in the action table. Used to check a body on load.
     virtual const int weightsPerState() const;
 
-    void clearTraceMap() { eTracesMap.clear(); }
+    // The trace map keeps the nodes of the entries it loses in
+    // spareTraceNodes and makes new entries from them, so that once it has
+    // been as large as it gets in an episode, marking, replacing, cutting
+    // and clearing traces allocate nothing.
+    //
+    // The trace of index set to value (replacing) / value added to it
+    // (accumulating), the entry made when there is none.
+    void setTrace(const int index, const double value);
+    void addTrace(const int index, const double value);
+    // A new entry for an index that has none, placed with hint as by
+    // std::map::emplace_hint.
+    std::map<int, double>::iterator putTrace(std::map<int, double>::const_iterator hint, const int index,
+                                             const double value);
+    // Removes an entry (keeping its node); the entry after it.
+    std::map<int, double>::iterator dropTrace(std::map<int, double>::iterator entry);
+    // Every entry removed (the nodes kept).
+    void clearTraceMap();
+    // The episode history recycles its nodes the same way: index recorded
+    // as visited / the record emptied.
+    void recordVisit(const int index);
+    void clearVisits();
     void setStatePtr(State* aStatePtr) { statePtr = aStatePtr; }
 
     // Builds the strides and ARRAY_SIZE for BLOCK weights per state from
@@ -94,10 +115,14 @@ protected:
     double* weights;
     double* eTraces;
     std::map<int, double> eTracesMap;
+    // Nodes that left eTracesMap, kept for its next entries.
+    std::vector<std::map<int, double>::node_type> spareTraceNodes;
     int* indexOffset;
     int activeIndex;
     int storedActiveIndex;
     std::set<int> episodeIndexHistorySet;
+    // Nodes that left episodeIndexHistorySet, kept for its next entries.
+    std::vector<std::set<int>::node_type> spareVisitNodes;
     State* statePtr;
     // Number of entries of indexOffset: a State that gained or lost
     // variables since the strides were made is refused, not overrun.

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <climits>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <new>
 
@@ -27,6 +28,88 @@ inline double sigmoid(const double x) { return 1.0 / (1.0 + std::exp(-x)); }
 
 const char* const NOT_BUILT = " == 0 --> the network was not built (construction refused or load failed)";
 
+// The loops of a step, each in a function of its own: in the operations
+// that also report, GCC keeps their scalars on the stack and reloads them
+// in every iteration (the SSE registers do not survive the report calls).
+
+// to[k] += factor * from[k]
+[[gnu::noinline]] void addScaled(double* to, const double* from, const int n, const double factor) {
+    for (int k = 0; k < n; ++k) to[k] += factor * from[k];
+}
+
+// sums[h] = sum over i of weights[i * H + h] * inputs[i], added in order of
+// i. Each sum is formed in a register, one neuron after the other; the
+// rows are read side by side, so the reads stay sequential.
+[[gnu::noinline]] void weightedSums(double* sums, const double* weights, const double* inputs, const int I,
+                                    const int H) {
+    for (int h = 0; h < H; ++h) {
+        double sum = 0.0;
+        const double* column = weights + h;
+        for (int i = 0; i < I; ++i, column += H) sum += *column * inputs[i];
+        sums[h] = sum;
+    }
+}
+
+// hidden[h] = sigmoid(sums[h]); returns the sum over h of weights[h] *
+// hidden[h], added in order of h.
+[[gnu::noinline]] double activateAndSum(double* hidden, const double* sums, const double* weights, const int H) {
+    double sum = 0.0;
+    for (int h = 0; h < H; ++h) {
+        hidden[h] = sigmoid(sums[h]);
+        sum += weights[h] * hidden[h];
+    }
+    return sum;
+}
+
+// traces[h * O + o] = decay * traces[h * O + o] + hidden[h] * derivatives[o],
+// or 0.0 + hidden[h] * derivatives[o] when forget.
+[[gnu::noinline]] void decayAndAddOuter(double* traces, const double* hidden, const double* derivatives, const int H,
+                                        const int O, const double decay, const bool forget) {
+    if (O == 1) {
+        const double derivative = derivatives[0];
+        if (forget) {
+            for (int h = 0; h < H; ++h) traces[h] = 0.0 + hidden[h] * derivative;
+        } else {
+            for (int h = 0; h < H; ++h) traces[h] = decay * traces[h] + hidden[h] * derivative;
+        }
+        return;
+    }
+    for (int h = 0; h < H; ++h) {
+        for (int o = 0; o < O; ++o) {
+            const double decayed = forget ? 0.0 : decay * traces[h * O + o];
+            traces[h * O + o] = decayed + hidden[h] * derivatives[o];
+        }
+    }
+}
+
+// factors[h * O + o] = weights[h * O + o] * derivatives[o] * hidden[h] * (1 - hidden[h])
+[[gnu::noinline]] void formGradientFactors(double* factors, const double* weights, const double* derivatives,
+                                           const double* hidden, const int H, const int O) {
+    if (O == 1) {
+        const double derivative = derivatives[0];
+        for (int h = 0; h < H; ++h) factors[h] = weights[h] * derivative * hidden[h] * (1 - hidden[h]);
+        return;
+    }
+    for (int h = 0; h < H; ++h) {
+        for (int o = 0; o < O; ++o) factors[h * O + o] = weights[h * O + o] * derivatives[o] * hidden[h] * (1 - hidden[h]);
+    }
+}
+
+// traces[i * n + k] = decay * traces[i * n + k] + factors[k] * inputs[i];
+// forget (decay 0) makes that 0.0 + factors[k] * inputs[i].
+[[gnu::noinline]] void decayAndAdd(double* traces, const double* factors, const double* inputs, const int I,
+                                   const int n, const double decay, const bool forget) {
+    for (int i = 0; i < I; ++i) {
+        const double input = inputs[i];
+        double* const row = traces + static_cast<std::ptrdiff_t>(i) * n;
+        if (forget) {
+            for (int k = 0; k < n; ++k) row[k] = 0.0 + factors[k] * input;
+        } else {
+            for (int k = 0; k < n; ++k) row[k] = decay * row[k] + factors[k] * input;
+        }
+    }
+}
+
 }  // namespace
 
 NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons)
@@ -44,7 +127,8 @@ NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons)
       tmp(nullptr),
       scaleFactor(nullptr),
       hiddenSums(nullptr),
-      outputSums(nullptr) {
+      outputSums(nullptr),
+      gradientFactors(nullptr) {
     if (!stateUsable(__func__, __LINE__)) return;
     if (numberOfHiddenNeurons < 0) {
         TEMBRA_ERROR("numberOfHiddenNeurons = " << numberOfHiddenNeurons << " --> must not be negative");
@@ -83,7 +167,8 @@ NeuralNetwork::NeuralNetwork(const std::string& fileName)
       tmp(nullptr),
       scaleFactor(nullptr),
       hiddenSums(nullptr),
-      outputSums(nullptr) {
+      outputSums(nullptr),
+      gradientFactors(nullptr) {
     (void)load(fileName);
 }
 
@@ -123,6 +208,7 @@ bool NeuralNetwork::networkPresent(const char* function, const int line) const {
     else if (scaleFactor == nullptr) missing = "scaleFactor";
     else if (hiddenSums == nullptr) missing = "hiddenSums";
     else if (outputSums == nullptr) missing = "outputSums";
+    else if (gradientFactors == nullptr) missing = "gradientFactors";
     if (missing == nullptr) return true;
     TEMBRA_ERROR_AT(function, line, missing << NOT_BUILT);
     return false;
@@ -147,9 +233,10 @@ void NeuralNetwork::allocateMemory() {
     scaleFactor = newArray(I - 1 > 0 ? I - 1 : 1);
     hiddenSums = newArray(H);
     outputSums = newArray(O);
+    gradientFactors = newArray(H * O);
     if (inputValues == nullptr || hiddenValues == nullptr || outputValues == nullptr || inputHiddenWeights == nullptr ||
         hiddenOutputWeights == nullptr || tmp == nullptr || scaleFactor == nullptr || hiddenSums == nullptr ||
-        outputSums == nullptr) {
+        outputSums == nullptr || gradientFactors == nullptr) {
         TEMBRA_ERROR("out of memory for I = " << I << ", H = " << H << ", O = " << O);
         discard();
     }
@@ -167,6 +254,7 @@ void NeuralNetwork::freeMemory() {
     delete[] scaleFactor;
     delete[] hiddenSums;
     delete[] outputSums;
+    delete[] gradientFactors;
     inputValues = nullptr;
     hiddenValues = nullptr;
     outputValues = nullptr;
@@ -178,6 +266,7 @@ void NeuralNetwork::freeMemory() {
     scaleFactor = nullptr;
     hiddenSums = nullptr;
     outputSums = nullptr;
+    gradientFactors = nullptr;
 }
 
 void NeuralNetwork::discard() {
@@ -239,7 +328,7 @@ void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
     } else if (hiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("hiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
     } else {
-        for (int k = 0; k < H * O; ++k) hiddenOutputWeights[k] += FACTOR * hiddenOutputTraces[k];
+        addScaled(hiddenOutputWeights, hiddenOutputTraces, H * O, FACTOR);
     }
 
     if (inputHiddenWeights == nullptr) {
@@ -248,8 +337,15 @@ void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
         TEMBRA_ERROR(
             "inputHiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
     } else {
-        for (int j = 0; j < I * H; ++j) {
-            for (int o = 0; o < O; ++o) inputHiddenWeights[j] += FACTOR * inputHiddenOutputTraces[j * O + o];
+        double* const weights = inputHiddenWeights;
+        const double* const traces = inputHiddenOutputTraces;
+        const int IH = I * H;
+        if (O == 1) {
+            addScaled(weights, traces, IH, FACTOR);
+        } else {
+            for (int j = 0; j < IH; ++j) {
+                for (int o = 0; o < O; ++o) weights[j] += FACTOR * traces[j * O + o];
+            }
         }
     }
 
@@ -266,8 +362,12 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
         TEMBRA_ERROR("outputValues == 0 --> This should never happen!");
         return;
     }
-    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR((inputValues == nullptr ? "inputValues" : hiddenValues == nullptr ? "hiddenValues" : "hiddenOutputWeights")
+    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr ||
+        gradientFactors == nullptr) {
+        TEMBRA_ERROR((inputValues == nullptr    ? "inputValues"
+                      : hiddenValues == nullptr ? "hiddenValues"
+                      : hiddenOutputWeights == nullptr ? "hiddenOutputWeights"
+                                                       : "gradientFactors")
                      << NOT_BUILT);
         return;
     }
@@ -275,32 +375,24 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
 
     // With gl = 0 the old traces are forgotten outright rather than scaled
     // by 0, so that a trace that overflowed cannot linger as NaN.
+    const bool forget = gl == 0.0;
+    const double* const hidden = hiddenValues;
     if (hiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("hiddenOutputTraces == 0");
     } else {
-        for (int h = 0; h < H; ++h) {
-            for (int o = 0; o < O; ++o) {
-                double& trace = hiddenOutputTraces[h * O + o];
-                const double decayed = (gl == 0.0) ? 0.0 : gl * trace;
-                trace = decayed + hiddenValues[h] * tmp[o];
-            }
-        }
+        decayAndAddOuter(hiddenOutputTraces, hidden, tmp, H, O, gl, forget);
     }
 
     if (inputHiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("inputHiddenOutputTraces == 0");
-    } else {
-        for (int i = 0; i < I; ++i) {
-            for (int h = 0; h < H; ++h) {
-                for (int o = 0; o < O; ++o) {
-                    double& trace = inputHiddenOutputTraces[(i * H + h) * O + o];
-                    const double decayed = (gl == 0.0) ? 0.0 : gl * trace;
-                    trace = decayed + hiddenOutputWeights[h * O + o] * tmp[o] * hiddenValues[h] *
-                                          (1 - hiddenValues[h]) * inputValues[i];
-                }
-            }
-        }
+        return;
     }
+    // The gradient of weight (i, h) for output o is the same factor of
+    // (h, o) times input i: the factor is formed once per step, not once
+    // per input, with its products in the order of the formula
+    // w(h, o) * out'(o) * hidden(h) * (1 - hidden(h)) * input(i).
+    formGradientFactors(gradientFactors, hiddenOutputWeights, tmp, hidden, H, O);
+    decayAndAdd(inputHiddenOutputTraces, gradientFactors, inputValues, I, H * O, gl, forget);
 }
 
 void NeuralNetwork::accumulatingTraces(const double) {}
@@ -432,15 +524,21 @@ const double NeuralNetwork::getStateValue() const {
     const int H = HIDDEN_LAYER_NEURONS;
     const int O = OUTPUT_LAYER_NEURONS;
 
-    for (int h = 0; h < H; ++h) hiddenSums[h] = 0.0;
-    for (int i = 0; i < I; ++i) {
-        for (int h = 0; h < H; ++h) hiddenSums[h] += inputHiddenWeights[i * H + h] * inputValues[i];
+    double* const sums = hiddenSums;
+    double* const hidden = hiddenValues;
+    weightedSums(sums, inputHiddenWeights, inputValues, I, H);
+    if (O == 1) {
+        // The one output of every network this class builds or loads: each
+        // activation goes into its sum as soon as it is made.
+        const double sum = activateAndSum(hidden, sums, hiddenOutputWeights, H);
+        outputSums[0] = sum;
+        outputValues[0] = sigmoid(sum);
+        return outputValues[0];
     }
-    for (int h = 0; h < H; ++h) hiddenValues[h] = sigmoid(hiddenSums[h]);
-
+    for (int h = 0; h < H; ++h) hidden[h] = sigmoid(sums[h]);
     for (int o = 0; o < O; ++o) outputSums[o] = 0.0;
     for (int h = 0; h < H; ++h) {
-        for (int o = 0; o < O; ++o) outputSums[o] += hiddenOutputWeights[h * O + o] * hiddenValues[h];
+        for (int o = 0; o < O; ++o) outputSums[o] += hiddenOutputWeights[h * O + o] * hidden[h];
     }
     for (int o = 0; o < O; ++o) outputValues[o] = sigmoid(outputSums[o]);
     return outputValues[0];

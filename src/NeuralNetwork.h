@@ -93,6 +93,9 @@ protected:
     // allocates nothing.
     double* hiddenSums;  // [H]
     double* outputSums;  // [O]
+    // Per-step factor of every hidden-output pair in the gradient of the
+    // input-hidden weights, formed once per trace update.
+    double* gradientFactors;  // [H*O]
 
 private:
     // True when I, H and O describe a network whose arrays can be indexed

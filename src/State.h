@@ -102,28 +102,29 @@ public:
 
 protected:
     // The checks every typed access makes: the State's kind first, then
-    // the id. Reports name the accessor that was called.
+    // the id. Reports name the accessor that was called. The hooks and the
+    // tables access variables at every step, so the test is inline and
+    // only the report is not.
     VarValuesInt* intVar(const unsigned int varId, const char* function, const int line) const {
-        if (varType != INT) {
-            TEMBRA_ERROR_AT(function, line, "Not an Int-State!");
-            return nullptr;
-        }
-        if (varId >= vars.size()) {
-            TEMBRA_ERROR_AT(function, line, "VarId out of bounds --> 0 <= " << varId << " < " << vars.size());
-            return nullptr;
-        }
-        return static_cast<VarValuesInt*>(vars[varId]);
+        if (varType == INT && varId < vars.size()) return static_cast<VarValuesInt*>(vars[varId]);
+        reportAccess(INT, varId, function, line);
+        return nullptr;
     }
     VarValuesDouble* doubleVar(const unsigned int varId, const char* function, const int line) const {
-        if (varType != DOUBLE) {
-            TEMBRA_ERROR_AT(function, line, "Not a Double-State!");
-            return nullptr;
+        if (varType == DOUBLE && varId < vars.size()) return static_cast<VarValuesDouble*>(vars[varId]);
+        reportAccess(DOUBLE, varId, function, line);
+        return nullptr;
+    }
+    // Reports why a variable of kind wanted with id varId cannot be
+    // accessed; kept out of line so that the accessors stay small.
+    [[gnu::noinline, gnu::cold]] void reportAccess(const TYPE wanted, const unsigned int varId, const char* function,
+                                                   const int line) const {
+        if (varType != wanted) {
+            if (wanted == INT) TEMBRA_ERROR_AT(function, line, "Not an Int-State!");
+            else TEMBRA_ERROR_AT(function, line, "Not a Double-State!");
+            return;
         }
-        if (varId >= vars.size()) {
-            TEMBRA_ERROR_AT(function, line, "VarId out of bounds --> 0 <= " << varId << " < " << vars.size());
-            return nullptr;
-        }
-        return static_cast<VarValuesDouble*>(vars[varId]);
+        TEMBRA_ERROR_AT(function, line, "VarId out of bounds --> 0 <= " << varId << " < " << vars.size());
     }
     // Releases every variable.
     void clear();

@@ -72,7 +72,7 @@ void StateLookupTable::storeState() {
 void StateLookupTable::storeActiveIndex() { storedActiveIndex = activeIndex; }
 
 void StateLookupTable::storeEpisodeState() {
-    if (activeIndex != -1) episodeIndexHistorySet.insert(activeIndex);
+    if (activeIndex != -1) recordVisit(activeIndex);
 }
 
 void StateLookupTable::replacingTraces(const double VALUE) {
@@ -87,7 +87,7 @@ void StateLookupTable::replacingTraces(const double VALUE) {
             if (activeIndex != -1) eTraces[activeIndex] = VALUE;
             break;
         case Types::MAP:
-            if (activeIndex != -1) eTracesMap[activeIndex] = VALUE;
+            if (activeIndex != -1) setTrace(activeIndex, VALUE);
             break;
         default:
             TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
@@ -107,11 +107,7 @@ void StateLookupTable::accumulatingTraces(const double VALUE) {
             if (activeIndex != -1) eTraces[activeIndex] = eTraces[activeIndex] + VALUE;
             break;
         case Types::MAP:
-            if (activeIndex != -1) {
-                const std::pair<std::map<int, double>::iterator, bool> entry =
-                    eTracesMap.insert(std::make_pair(activeIndex, VALUE));
-                if (!entry.second) entry.first->second = entry.first->second + VALUE;
-            }
+            if (activeIndex != -1) addTrace(activeIndex, VALUE);
             break;
         default:
             TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));

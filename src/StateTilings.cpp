@@ -42,7 +42,7 @@ void StateTilings::replacingTraces(const double VALUE) {
             return;
         case Types::MAP:
             for (int t = 0; t < TILINGS; ++t) {
-                if (isWeightIndex(activeTiles[t])) eTracesMap[activeTiles[t]] = VALUE;
+                if (isWeightIndex(activeTiles[t])) setTrace(activeTiles[t], VALUE);
             }
             return;
     }
@@ -64,10 +64,7 @@ void StateTilings::accumulatingTraces(const double VALUE) {
             return;
         case Types::MAP:
             for (int t = 0; t < TILINGS; ++t) {
-                if (!isWeightIndex(activeTiles[t])) continue;
-                const std::pair<std::map<int, double>::iterator, bool> entry =
-                    eTracesMap.insert(std::make_pair(activeTiles[t], VALUE));
-                if (!entry.second) entry.first->second += VALUE;
+                if (isWeightIndex(activeTiles[t])) addTrace(activeTiles[t], VALUE);
             }
             return;
     }
@@ -84,6 +81,6 @@ void StateTilings::storeActiveTiles() {
 
 void StateTilings::storeEpisodeState() {
     for (int t = 0; t < TILINGS; ++t) {
-        if (isWeightIndex(activeTiles[t])) episodeIndexHistorySet.insert(activeTiles[t]);
+        if (isWeightIndex(activeTiles[t])) recordVisit(activeTiles[t]);
     }
 }

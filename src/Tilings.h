@@ -5,6 +5,7 @@
 #include <list>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "Export.h"
 #include "State.h"
@@ -85,7 +86,27 @@ protected:
     // A new array of ARRAY_SIZE doubles, or null (reported) when it cannot be had.
     virtual double* allocateMemoryWeights();
     virtual void freeMemory();
-    void clearTraceMap() { eTracesMap.clear(); }
+    // The trace map keeps the nodes of the entries it loses in
+    // spareTraceNodes and makes new entries from them, so that once it has
+    // been as large as it gets in an episode, marking, replacing, cutting
+    // and clearing traces allocate nothing.
+    //
+    // The trace of index set to value (replacing) / value added to it
+    // (accumulating), the entry made when there is none.
+    void setTrace(const int index, const double value);
+    void addTrace(const int index, const double value);
+    // A new entry for an index that has none, placed with hint as by
+    // std::map::emplace_hint.
+    std::map<int, double>::iterator putTrace(std::map<int, double>::const_iterator hint, const int index,
+                                             const double value);
+    // Removes an entry (keeping its node); the entry after it.
+    std::map<int, double>::iterator dropTrace(std::map<int, double>::iterator entry);
+    // Every entry removed (the nodes kept).
+    void clearTraceMap();
+    // The episode history recycles its nodes the same way: index recorded
+    // as visited / the record emptied.
+    void recordVisit(const int index);
+    void clearVisits();
     // How many actions share a tile (1 for state values): the weights of a
     // tile are a block of TILINGS * layoutActions() entries.
     virtual const int layoutActions() const { return 1; }
@@ -123,8 +144,12 @@ protected:
     double* weights;
     double* eTraces;
     std::map<int, double> eTracesMap;
+    // Nodes that left eTracesMap, kept for its next entries.
+    std::vector<std::map<int, double>::node_type> spareTraceNodes;
     State* statePtr;
     std::set<int> episodeIndexHistorySet;
+    // Nodes that left episodeIndexHistorySet, kept for its next entries.
+    std::vector<std::set<int>::node_type> spareVisitNodes;
     // Value, minimum and maximum of each variable, read once per activation
     // (they are the same for every tiling).
     double* varValueCache;

@@ -1,0 +1,609 @@
+// Steps per second of whole learning steps driven through controlLoop, for
+// every learner on every value function, against hand-written baselines of
+// the same learners (bench/Workloads.h), and how the cost of a step grows.
+//
+// Names are Workload/variant/arguments. The variants of a workload:
+//   library           the library as it runs by default (signal poll after every step)
+//   library_nopoll    the same with checkPendingSignals overridden to do nothing
+//   library_pollN     polling every N-th step (PollAmortised_* only)
+//   baseline          the hand-written loop, traces kept as the library keeps them
+//   baseline_pairs    the hand-written loop with sparse traces in a flat array of pairs
+// At the end a summary gives, from the medians of the repetitions, the time
+// per step of each library variant as a ratio to its baseline.
+//
+// Defaults (each can be overridden on the command line): 5 repetitions,
+// 0.04 s minimum time per repetition, aggregates only.
+
+#include <benchmark/benchmark.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Workloads.h"
+
+using namespace bench;
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Configuration files live in a temporary directory of their own.
+
+std::string configDirectory;
+
+std::string configFile(const Params& p) {
+    const std::string path = configDirectory + "/learner.conf";
+    if (!writeConfig(path, p)) {
+        std::cerr << "cannot write " << path << std::endl;
+        std::exit(1);
+    }
+    return path;
+}
+
+const int WARM_EPISODES = 2;
+
+// Runs the warm-up episodes, then whole episodes until the framework has
+// enough steps; one iteration is one step.
+template <class Runner>
+void measure(benchmark::State& state, Runner& runner, const int length) {
+    runner.runEpisodes(WARM_EPISODES);
+    while (state.KeepRunningBatch(length)) runner.runEpisodes(1);
+    state.SetItemsProcessed(state.iterations());
+    benchmark::DoNotOptimize(runner.trajectory.hash);
+}
+
+enum class Variant { LIBRARY, NOPOLL };
+
+const char* variantName(const Variant v) { return v == Variant::LIBRARY ? "library" : "library_nopoll"; }
+
+benchmark::internal::Benchmark* configure(benchmark::internal::Benchmark* b) {
+    return b->Unit(benchmark::kNanosecond);
+}
+
+// ---------------------------------------------------------------------------
+// Lookup tables
+
+Params tableParams() {
+    Params p;
+    p.selection = Tembra::EPSILON_GREEDY;
+    return p;
+}
+
+TableSetup tableSetup(const int weights, const Types::TRACE_STORAGE storage) {
+    TableSetup setup;
+    setup.actions = 4;
+    setup.states = weights / setup.actions;
+    setup.cycle = 100;
+    setup.length = 100;
+    setup.storage = storage;
+    return setup;
+}
+
+template <class Learner>
+void tableLibrary(benchmark::State& state, const Variant variant, const TableSetup setup, const Params p) {
+    if (variant == Variant::LIBRARY) {
+        TableAgent<Learner> agent(configFile(p), setup);
+        measure(state, agent, setup.length);
+    } else {
+        NoPoll<TableAgent<Learner>> agent(configFile(p), setup);
+        measure(state, agent, setup.length);
+    }
+}
+
+template <class Traces>
+void tableBaseline(benchmark::State& state, const bool watkins, const TableSetup setup, const Params p) {
+    TableBaseline<Traces> baseline(p, setup, watkins);
+    measure(state, baseline, setup.length);
+}
+
+const char* storageName(const Types::TRACE_STORAGE s) { return s == Types::MAP ? "MAP" : "ARRAY"; }
+
+void registerTables() {
+    const int sizes[] = {100, 1000, 10000, 100000, 1000000};
+    for (const bool watkins : {false, true}) {
+        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY}) {
+            const std::string workload = std::string(watkins ? "TableWatkins_" : "TableSarsa_") + storageName(storage);
+            for (const int weights : sizes) {
+                const TableSetup setup = tableSetup(weights, storage);
+                const Params p = tableParams();
+                const std::string suffix = "/" + std::to_string(weights);
+                for (const Variant v : {Variant::LIBRARY, Variant::NOPOLL}) {
+                    configure(benchmark::RegisterBenchmark(
+                        (workload + "/" + variantName(v) + suffix).c_str(), [=](benchmark::State& state) {
+                            if (watkins) tableLibrary<Watkins>(state, v, setup, p);
+                            else tableLibrary<Sarsa>(state, v, setup, p);
+                        }));
+                }
+                if (storage == Types::MAP) {
+                    configure(benchmark::RegisterBenchmark((workload + "/baseline" + suffix).c_str(),
+                                                          [=](benchmark::State& state) {
+                                                              tableBaseline<MapTraces>(state, watkins, setup, p);
+                                                          }));
+                    configure(benchmark::RegisterBenchmark((workload + "/baseline_pairs" + suffix).c_str(),
+                                                          [=](benchmark::State& state) {
+                                                              tableBaseline<PairTraces>(state, watkins, setup, p);
+                                                          }));
+                } else {
+                    configure(benchmark::RegisterBenchmark((workload + "/baseline" + suffix).c_str(),
+                                                          [=](benchmark::State& state) {
+                                                              tableBaseline<DenseTraces>(state, watkins, setup, p);
+                                                          }));
+                }
+            }
+        }
+    }
+}
+
+// Cost per step against the distinct indices an episode traces (MAP), and
+// against the table size (ARRAY).
+void registerTableScaling() {
+    const Params p = tableParams();
+    {
+        auto library = [p](benchmark::State& state) {
+            TableSetup setup = tableSetup(4 * 65536, Types::MAP);
+            setup.cycle = setup.length = static_cast<int>(state.range(0));
+            state.SetComplexityN(state.range(0));
+            NoPoll<TableAgent<Sarsa>> agent(configFile(p), setup);
+            measure(state, agent, setup.length);
+        };
+        auto baseline = [p](benchmark::State& state) {
+            TableSetup setup = tableSetup(4 * 65536, Types::MAP);
+            setup.cycle = setup.length = static_cast<int>(state.range(0));
+            state.SetComplexityN(state.range(0));
+            TableBaseline<MapTraces> run(p, setup, false);
+            measure(state, run, setup.length);
+        };
+        for (auto* b : {benchmark::RegisterBenchmark("ScaleMapDistinct/library_nopoll", library),
+                        benchmark::RegisterBenchmark("ScaleMapDistinct/baseline", baseline)}) {
+            configure(b)->ArgName("distinct")->RangeMultiplier(4)->Range(16, 4096)->Complexity(benchmark::oN);
+        }
+    }
+    {
+        auto library = [p](benchmark::State& state) {
+            const TableSetup setup = tableSetup(static_cast<int>(state.range(0)), Types::ARRAY);
+            state.SetComplexityN(state.range(0));
+            NoPoll<TableAgent<Sarsa>> agent(configFile(p), setup);
+            measure(state, agent, setup.length);
+        };
+        auto baseline = [p](benchmark::State& state) {
+            const TableSetup setup = tableSetup(static_cast<int>(state.range(0)), Types::ARRAY);
+            state.SetComplexityN(state.range(0));
+            TableBaseline<DenseTraces> run(p, setup, false);
+            measure(state, run, setup.length);
+        };
+        for (auto* b : {benchmark::RegisterBenchmark("ScaleArraySize/library_nopoll", library),
+                        benchmark::RegisterBenchmark("ScaleArraySize/baseline", baseline)}) {
+            configure(b)->ArgName("weights")->RangeMultiplier(4)->Range(256, 1 << 20)->Complexity(benchmark::oN);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Tile coding
+
+Params tileParams() {
+    Params p;
+    p.alpha = 0.5;
+    p.lambda = 0.9;
+    p.gamma = 1.0;
+    p.selection = Tembra::GREEDY;
+    return p;
+}
+
+template <class Env>
+void tileLibrary(benchmark::State& state, const Variant variant, const Env env, const TileSetup setup,
+                 const Params p) {
+    if (variant == Variant::LIBRARY) {
+        TileAgent<Env> agent(configFile(p), env, setup);
+        measure(state, agent, env.length);
+    } else {
+        NoPoll<TileAgent<Env>> agent(configFile(p), env, setup);
+        measure(state, agent, env.length);
+    }
+}
+
+void registerTiles() {
+    const Params p = tileParams();
+    MountainCar car;
+    car.length = 200;
+    // The mountain car as the example sets it up: 8 tilings of 8 x 8 tiles
+    // over position and velocity, 3 actions.
+    for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY}) {
+        TileSetup setup;
+        setup.storage = storage;
+        const std::string workload = std::string("TileSarsa_") + storageName(storage);
+        const std::string suffix = "/mountain_car";
+        for (const Variant v : {Variant::LIBRARY, Variant::NOPOLL}) {
+            configure(benchmark::RegisterBenchmark((workload + "/" + variantName(v) + suffix).c_str(),
+                                                  [=](benchmark::State& state) { tileLibrary(state, v, car, setup, p); }));
+        }
+        if (storage == Types::MAP) {
+            configure(benchmark::RegisterBenchmark((workload + "/baseline" + suffix).c_str(), [=](benchmark::State& state) {
+                TileBaseline<MountainCar, MapTraces> run(p, car, setup);
+                measure(state, run, car.length);
+            }));
+            configure(
+                benchmark::RegisterBenchmark((workload + "/baseline_pairs" + suffix).c_str(), [=](benchmark::State& state) {
+                    TileBaseline<MountainCar, PairTraces> run(p, car, setup);
+                    measure(state, run, car.length);
+                }));
+        } else {
+            configure(benchmark::RegisterBenchmark((workload + "/baseline" + suffix).c_str(), [=](benchmark::State& state) {
+                TileBaseline<MountainCar, DenseTraces> run(p, car, setup);
+                measure(state, run, car.length);
+            }));
+        }
+    }
+
+    // 1 to 32 tilings over 1 to 4 variables of the walker (MAP traces, the
+    // default), 8 tiles per variable and tiling, 3 actions.
+    auto sweepSetup = [](benchmark::State& state, Walker& walker, TileSetup& setup) {
+        setup.tilings = static_cast<int>(state.range(0));
+        walker.dims = static_cast<int>(state.range(1));
+        walker.length = 100;
+        state.SetComplexityN(state.range(0) * state.range(1));
+    };
+    auto sweepArgs = [](benchmark::internal::Benchmark* b) {
+        configure(b)->ArgNames({"T", "D"});
+        for (const int d : {1, 2, 3, 4}) {
+            for (const int t : {1, 2, 4, 8, 16, 32}) b->Args({t, d});
+        }
+        b->Complexity(benchmark::oN);
+    };
+    for (const Variant v : {Variant::LIBRARY, Variant::NOPOLL}) {
+        sweepArgs(benchmark::RegisterBenchmark(
+            (std::string("TileSweep_MAP/") + variantName(v)).c_str(), [=](benchmark::State& state) {
+                Walker walker;
+                TileSetup setup;
+                sweepSetup(state, walker, setup);
+                tileLibrary(state, v, walker, setup, p);
+            }));
+    }
+    sweepArgs(benchmark::RegisterBenchmark("TileSweep_MAP/baseline", [=](benchmark::State& state) {
+        Walker walker;
+        TileSetup setup;
+        sweepSetup(state, walker, setup);
+        TileBaseline<Walker, MapTraces> run(p, walker, setup);
+        measure(state, run, walker.length);
+    }));
+}
+
+// ---------------------------------------------------------------------------
+// Neural network
+
+Params networkParams() {
+    Params p;
+    p.alpha = 0.1;
+    p.lambda = 0.8;
+    p.gamma = 0.95;
+    return p;
+}
+
+void registerNetworks() {
+    const Params p = networkParams();
+    const int length = 100;
+    for (const int inputs : {2, 4, 8}) {
+        const std::string workload = "NetworkTD_in" + std::to_string(inputs);
+        std::vector<benchmark::internal::Benchmark*> families;
+        for (const Variant v : {Variant::LIBRARY, Variant::NOPOLL}) {
+            families.push_back(benchmark::RegisterBenchmark(
+                (workload + "/" + variantName(v)).c_str(), [=](benchmark::State& state) {
+                    const int hidden = static_cast<int>(state.range(0));
+                    state.SetComplexityN(state.range(0));
+                    if (v == Variant::LIBRARY) {
+                        NetworkAgent agent(configFile(p), inputs, hidden, length);
+                        measure(state, agent, length);
+                    } else {
+                        NoPoll<NetworkAgent> agent(configFile(p), inputs, hidden, length);
+                        measure(state, agent, length);
+                    }
+                }));
+        }
+        families.push_back(benchmark::RegisterBenchmark((workload + "/baseline").c_str(), [=](benchmark::State& state) {
+            state.SetComplexityN(state.range(0));
+            NetworkBaseline run(p, inputs, static_cast<int>(state.range(0)), length);
+            measure(state, run, length);
+        }));
+        for (benchmark::internal::Benchmark* b : families) {
+            configure(b)->ArgName("H");
+            for (const int hidden : {5, 10, 20, 50, 100}) b->Arg(hidden);
+            b->Complexity(benchmark::oN);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Action selection: Sarsa steps on a table of 100 states (MAP traces) with
+// 2 to 64 actions.
+
+void registerSelection() {
+    const Tembra::ACTION_SELECTION_TYPE rules[] = {Tembra::GREEDY, Tembra::EPSILON_GREEDY, Tembra::SOFTMAX};
+    const char* const names[] = {"GREEDY", "EPSILON_GREEDY", "SOFTMAX"};
+    for (int r = 0; r < 3; ++r) {
+        Params p;
+        p.selection = rules[r];
+        for (const Variant v : {Variant::LIBRARY, Variant::NOPOLL}) {
+            benchmark::internal::Benchmark* b = benchmark::RegisterBenchmark(
+                (std::string("Select_") + names[r] + "/" + variantName(v)).c_str(), [=](benchmark::State& state) {
+                    TableSetup setup = tableSetup(400, Types::MAP);
+                    setup.actions = static_cast<int>(state.range(0));
+                    setup.states = 100;
+                    state.SetComplexityN(state.range(0));
+                    tableLibrary<Sarsa>(state, v, setup, p);
+                });
+            configure(b)->ArgName("A");
+            for (const int actions : {2, 4, 8, 16, 32, 64}) b->Arg(actions);
+            b->Complexity(benchmark::oN);
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The signal poll: the system call alone, the library's poll alone, and a
+// learner that polls every N-th step.
+
+// A learner that is only there to be polled.
+class Pollable : public Sarsa {
+public:
+    explicit Pollable(const std::string& conf) : Sarsa(conf) {}
+    void poll() { checkPendingSignals(); }
+
+protected:
+    void setInitialState() override {}
+    void takeAction() override {}
+    const bool observeState() override { return false; }
+    const double calculateReward() override { return 0.0; }
+};
+
+void registerPoll() {
+    configure(benchmark::RegisterBenchmark("Poll/sigpending", [](benchmark::State& state) {
+        sigset_t pending;
+        sigemptyset(&pending);
+        for (auto _ : state) {
+            sigpending(&pending);
+            benchmark::DoNotOptimize(pending);
+        }
+        state.SetItemsProcessed(state.iterations());
+    }));
+    configure(benchmark::RegisterBenchmark("Poll/checkPendingSignals", [](benchmark::State& state) {
+        Pollable learner(configFile(Params()));
+        for (auto _ : state) learner.poll();
+        state.SetItemsProcessed(state.iterations());
+    }));
+
+    const Params tp = tableParams();
+    const TableSetup setup = tableSetup(1000, Types::MAP);
+    const Params cp = tileParams();
+    MountainCar car;
+    car.length = 200;
+    for (const int every : {4, 16, 64, 256}) {
+        const std::string variant = "/library_poll" + std::to_string(every);
+        configure(benchmark::RegisterBenchmark(("PollAmortised_TableSarsa_MAP" + variant + "/1000").c_str(),
+                                              [=](benchmark::State& state) {
+                                                  PollEvery<TableAgent<Sarsa>> agent(configFile(tp), setup);
+                                                  agent.every = every;
+                                                  measure(state, agent, setup.length);
+                                              }));
+        configure(benchmark::RegisterBenchmark(("PollAmortised_TileSarsa_MAP" + variant + "/mountain_car").c_str(),
+                                              [=](benchmark::State& state) {
+                                                  PollEvery<TileAgent<MountainCar>> agent(configFile(cp), car, TileSetup());
+                                                  agent.every = every;
+                                                  measure(state, agent, car.length);
+                                              }));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The summary: medians per step, library against baseline.
+
+class CollectingReporter : public benchmark::ConsoleReporter {
+public:
+    explicit CollectingReporter(const OutputOptions options) : ConsoleReporter(options) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            if (run.error_occurred) continue;
+            const std::string name = run.run_name.str();
+            if (run.run_type == Run::RT_Aggregate) {
+                if (run.aggregate_name != "median") continue;
+                medians[name] = run.GetAdjustedCPUTime();
+            } else {
+                // Without repetitions the single run stands for the median.
+                singles[name] = run.GetAdjustedCPUTime();
+            }
+            if (std::find(order.begin(), order.end(), name) == order.end()) order.push_back(name);
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    double timeOf(const std::string& name) const {
+        std::map<std::string, double>::const_iterator it = medians.find(name);
+        if (it != medians.end()) return it->second;
+        it = singles.find(name);
+        return it != singles.end() ? it->second : -1.0;
+    }
+
+    std::map<std::string, double> medians;
+    std::map<std::string, double> singles;
+    std::vector<std::string> order;
+};
+
+struct NameParts {
+    std::string workload;
+    std::string variant;
+    std::string arguments;
+};
+
+NameParts split(const std::string& name) {
+    NameParts parts;
+    const std::size_t first = name.find('/');
+    if (first == std::string::npos) return parts;
+    const std::size_t second = name.find('/', first + 1);
+    parts.workload = name.substr(0, first);
+    parts.variant = name.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
+    parts.arguments = second == std::string::npos ? "" : name.substr(second + 1);
+    return parts;
+}
+
+bool isTarget(const std::string& workload) {
+    return workload == "TableSarsa_MAP" || workload == "TableSarsa_ARRAY" || workload == "TileSarsa_MAP" ||
+           workload == "TileSarsa_ARRAY" || workload.compare(0, 9, "NetworkTD") == 0;
+}
+
+std::string cell(const double value, const int precision) {
+    if (value < 0.0) return "-";
+    std::ostringstream text;
+    text << std::fixed << std::setprecision(precision) << value;
+    return text.str();
+}
+
+void printSummary(const CollectingReporter& reporter) {
+    const double TARGET = 1.25;
+    std::vector<std::string> keys;
+    std::map<std::string, std::map<std::string, double>> table;
+    for (const std::string& name : reporter.order) {
+        const NameParts parts = split(name);
+        if (parts.workload.empty() || parts.variant.empty()) continue;
+        const std::string key = parts.workload + "/" + parts.arguments;
+        if (table.find(key) == table.end()) keys.push_back(key);
+        table[key][parts.variant] = reporter.timeOf(name);
+    }
+
+    std::cout << "\nSummary: CPU time per step, medians of the repetitions (ns)\n"
+              << "ratio = library time per step / baseline time per step; target <= " << TARGET
+              << " with the poll taken out\n\n";
+    std::cout << std::left << std::setw(44) << "workload/arguments" << std::right << std::setw(10) << "library"
+              << std::setw(10) << "nopoll" << std::setw(10) << "baseline" << std::setw(9) << "ratio" << std::setw(11)
+              << "ratio+poll" << std::setw(9) << "pairs" << std::setw(12) << "ratio/pairs"
+              << "  target\n";
+    int missed = 0;
+    for (const std::string& key : keys) {
+        const std::map<std::string, double>& row = table[key];
+        auto get = [&row](const char* variant) {
+            std::map<std::string, double>::const_iterator it = row.find(variant);
+            return it == row.end() ? -1.0 : it->second;
+        };
+        const double library = get("library");
+        const double nopoll = get("library_nopoll");
+        const double baseline = get("baseline");
+        const double pairs = get("baseline_pairs");
+        if (baseline < 0.0 || nopoll < 0.0) continue;
+        const double ratio = nopoll / baseline;
+        const double ratioPoll = library < 0.0 ? -1.0 : library / baseline;
+        const double ratioPairs = pairs < 0.0 ? -1.0 : nopoll / pairs;
+        const std::string workload = key.substr(0, key.find('/'));
+        std::string verdict;
+        if (isTarget(workload)) {
+            verdict = ratio <= TARGET ? "met" : "MISSED";
+            if (ratio > TARGET) ++missed;
+        }
+        std::cout << std::left << std::setw(44) << key << std::right << std::setw(10) << cell(library, 0)
+                  << std::setw(10) << cell(nopoll, 0) << std::setw(10) << cell(baseline, 0) << std::setw(9)
+                  << cell(ratio, 2) << std::setw(11) << cell(ratioPoll, 2) << std::setw(9) << cell(pairs, 0)
+                  << std::setw(12) << cell(ratioPairs, 2) << "  " << verdict << "\n";
+    }
+
+    // The poll: its cost alone and what polling every N-th step saves.
+    const double sigpendingTime = reporter.timeOf("Poll/sigpending");
+    const double pollTime = reporter.timeOf("Poll/checkPendingSignals");
+    std::cout << "\nSignal poll: sigpending " << cell(sigpendingTime, 1) << " ns, checkPendingSignals "
+              << cell(pollTime, 1) << " ns per call\n";
+    for (const char* workload : {"TableSarsa_MAP", "TileSarsa_MAP"}) {
+        const std::string arguments = std::string(workload) == "TableSarsa_MAP" ? "/1000" : "/mountain_car";
+        const double every1 = reporter.timeOf(std::string(workload) + "/library" + arguments);
+        const double never = reporter.timeOf(std::string(workload) + "/library_nopoll" + arguments);
+        if (every1 < 0.0) continue;
+        std::cout << workload << arguments << ": every step " << cell(every1, 0) << " ns";
+        for (const int every : {4, 16, 64, 256}) {
+            const double t = reporter.timeOf("PollAmortised_" + std::string(workload) + "/library_poll" +
+                                             std::to_string(every) + arguments);
+            if (t >= 0.0) std::cout << ", every " << every << ": " << cell(t, 0) << " ns";
+        }
+        std::cout << ", never: " << cell(never, 0) << " ns per step\n";
+    }
+    // The selection rules, poll taken out.
+    std::cout << "\nSarsa on a table of 100 states (MAP traces), ns per step without the poll\n" << std::left
+              << std::setw(16) << "rule" << std::right;
+    const int actionCounts[] = {2, 4, 8, 16, 32, 64};
+    for (const int a : actionCounts) std::cout << std::setw(9) << ("A=" + std::to_string(a));
+    std::cout << "\n";
+    for (const char* rule : {"GREEDY", "EPSILON_GREEDY", "SOFTMAX"}) {
+        std::cout << std::left << std::setw(16) << rule << std::right;
+        for (const int a : actionCounts) {
+            const double t =
+                reporter.timeOf(std::string("Select_") + rule + "/library_nopoll/A:" + std::to_string(a));
+            std::cout << std::setw(9) << cell(t, 0);
+        }
+        std::cout << "\n";
+    }
+    if (missed > 0) std::cout << "\n" << missed << " target ratio(s) missed on this run\n";
+    std::cout << std::flush;
+}
+
+bool hasFlag(int argc, char** argv, const char* flag) {
+    const std::size_t n = std::strlen(flag);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], flag, n) == 0) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    char dirTemplate[] = "/tmp/tembra-bench-XXXXXX";
+    if (mkdtemp(dirTemplate) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    configDirectory = dirTemplate;
+
+    // Modest defaults, so that the whole run stays within a few minutes.
+    std::vector<std::string> extra;
+    if (!hasFlag(argc, argv, "--benchmark_repetitions")) extra.push_back("--benchmark_repetitions=5");
+    if (!hasFlag(argc, argv, "--benchmark_min_time")) extra.push_back("--benchmark_min_time=0.04");
+    if (!hasFlag(argc, argv, "--benchmark_report_aggregates_only") &&
+        !hasFlag(argc, argv, "--benchmark_display_aggregates_only")) {
+        extra.push_back("--benchmark_report_aggregates_only=true");
+    }
+    std::vector<char*> args(argv, argv + argc);
+    for (std::string& flag : extra) args.push_back(&flag[0]);
+    int count = static_cast<int>(args.size());
+    args.push_back(nullptr);
+
+    registerTables();
+    registerTableScaling();
+    registerTiles();
+    registerNetworks();
+    registerSelection();
+    registerPoll();
+
+    benchmark::Initialize(&count, args.data());
+    if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
+
+    const bool console = !hasFlag(argc, argv, "--benchmark_format") || hasFlag(argc, argv, "--benchmark_format=console");
+    if (console) {
+        // Colours only for a terminal (the framework decides so for its own reporter).
+        CollectingReporter reporter(isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                          : benchmark::ConsoleReporter::OO_Tabular);
+        benchmark::RunSpecifiedBenchmarks(&reporter);
+        printSummary(reporter);
+    } else {
+        benchmark::RunSpecifiedBenchmarks();
+    }
+    benchmark::Shutdown();
+
+    std::remove((configDirectory + "/learner.conf").c_str());
+    rmdir(configDirectory.c_str());
+    return 0;
+}

@@ -1,0 +1,212 @@
+// The step benchmarks compare the library with hand-written loops
+// (bench/Workloads.h). A ratio means something only while both do the same
+// work: these tests run each agent and its baseline for the same episodes
+// and require the same trajectory (every state and action, hashed) and the
+// same final weights, bit for bit. The baselines reseed rand() with 1 as a
+// learner does, so each pair runs one after the other.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "../bench/Workloads.h"
+#include "TestSupport.h"
+
+using namespace bench;
+
+namespace {
+
+// How far two weight arrays agree: -1 when they are identical bit for bit,
+// otherwise the first index that differs.
+int firstDifference(const double* a, const double* b, const int n) {
+    for (int i = 0; i < n; ++i) {
+        if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0) return i;
+    }
+    return -1;
+}
+
+int nonZero(const double* w, const int n) {
+    int count = 0;
+    for (int i = 0; i < n; ++i) count += w[i] != 0.0 ? 1 : 0;
+    return count;
+}
+
+template <class Agent, class Baseline>
+void expectSameEpisodes(const Agent& agent, const Baseline& baseline) {
+    EXPECT_EQ(agent.episodeCount(), baseline.episodeCount());
+    EXPECT_EQ(agent.trajectory.steps, baseline.trajectory.steps);
+    EXPECT_EQ(agent.trajectory.hash, baseline.trajectory.hash);
+}
+
+struct TableCase {
+    bool watkins;
+    Types::TRACE_STORAGE storage;
+    Tembra::ACTION_SELECTION_TYPE selection;
+};
+
+template <class Learner, class Traces>
+void checkTable(const TableCase& c, const int episodes) {
+    test_support::TempDir dir;
+    Params p;
+    p.selection = c.selection;
+    p.epsilon = 0.2;
+    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
+    TableSetup setup;
+    setup.states = 30;
+    setup.actions = 4;
+    setup.cycle = 12;
+    setup.length = 40;
+    setup.storage = c.storage;
+
+    NoPoll<TableAgent<Learner>> agent(dir.file("conf"), setup);
+    agent.runEpisodes(episodes);
+    TableBaseline<Traces> baseline(p, setup, c.watkins);
+    baseline.runEpisodes(episodes);
+
+    expectSameEpisodes(agent, baseline);
+    ASSERT_EQ(agent.q->weightCount(), baseline.weightCount());
+    EXPECT_EQ(firstDifference(agent.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
+    // Something was learnt: the comparison is not one of two zero tables.
+    EXPECT_GT(nonZero(baseline.weightData(), baseline.weightCount()), 40);
+}
+
+}  // namespace
+
+TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselinesWithMapTraces) {
+    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
+        SCOPED_TRACE(selection);
+        checkTable<Sarsa, MapTraces>({false, Types::MAP, selection}, 12);
+        checkTable<Sarsa, PairTraces>({false, Types::MAP, selection}, 12);
+    }
+}
+
+TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselineWithArrayTraces) {
+    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
+        SCOPED_TRACE(selection);
+        checkTable<Sarsa, DenseTraces>({false, Types::ARRAY, selection}, 12);
+    }
+}
+
+// Epsilon-greedy makes Watkins cut its traces in the middle of episodes.
+TEST(BenchmarkEquivalence, TableWatkinsMatchesItsBaselinesInBothStorages) {
+    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
+        SCOPED_TRACE(selection);
+        checkTable<Watkins, MapTraces>({true, Types::MAP, selection}, 12);
+        checkTable<Watkins, PairTraces>({true, Types::MAP, selection}, 12);
+        checkTable<Watkins, DenseTraces>({true, Types::ARRAY, selection}, 12);
+    }
+}
+
+// Polling the signals (at every step or every n-th) changes nothing.
+TEST(BenchmarkEquivalence, PollingVariantsTakeTheSameSteps) {
+    test_support::TempDir dir;
+    Params p;
+    p.selection = Tembra::EPSILON_GREEDY;
+    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
+    TableSetup setup;
+    setup.states = 20;
+
+    TableAgent<Sarsa> polled(dir.file("conf"), setup);
+    polled.runEpisodes(5);
+    PollEvery<TableAgent<Sarsa>> sometimes(dir.file("conf"), setup);
+    sometimes.every = 3;
+    sometimes.runEpisodes(5);
+    TableBaseline<MapTraces> baseline(p, setup, false);
+    baseline.runEpisodes(5);
+
+    expectSameEpisodes(polled, baseline);
+    expectSameEpisodes(sometimes, baseline);
+    EXPECT_EQ(firstDifference(polled.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
+    EXPECT_EQ(firstDifference(sometimes.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
+}
+
+namespace {
+
+template <class Env, class Traces>
+void checkTiles(const Env& env, const TileSetup& setup, const int episodes) {
+    test_support::TempDir dir;
+    Params p;
+    p.alpha = 0.5;
+    p.gamma = 1.0;
+    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
+
+    NoPoll<TileAgent<Env>> agent(dir.file("conf"), env, setup);
+    agent.runEpisodes(episodes);
+    TileBaseline<Env, Traces> baseline(p, env, setup);
+    baseline.runEpisodes(episodes);
+
+    expectSameEpisodes(agent, baseline);
+    ASSERT_EQ(agent.group->weightCount(), baseline.weightCount());
+    EXPECT_EQ(firstDifference(agent.group->weightData(), baseline.weightData(), baseline.weightCount()), -1);
+    EXPECT_GT(nonZero(baseline.weightData(), baseline.weightCount()), 3 * setup.tilings);
+}
+
+}  // namespace
+
+TEST(BenchmarkEquivalence, MountainCarOnTilesMatchesItsBaselines) {
+    MountainCar car;
+    car.length = 150;
+    TileSetup setup;
+    checkTiles<MountainCar, MapTraces>(car, setup, 6);
+    checkTiles<MountainCar, PairTraces>(car, setup, 6);
+    setup.storage = Types::ARRAY;
+    checkTiles<MountainCar, DenseTraces>(car, setup, 6);
+}
+
+// Several variables, many tilings, tile counts that the requested
+// resolution does not give exactly (the geometry must round as the library does).
+TEST(BenchmarkEquivalence, TileSweepShapesMatchTheirBaselines) {
+    const int shapes[][3] = {{1, 1, 8}, {3, 3, 5}, {16, 2, 7}, {5, 4, 3}};
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(std::to_string(shape[0]) + " tilings, " + std::to_string(shape[1]) + " variables");
+        Walker walker;
+        walker.dims = shape[1];
+        walker.length = 60;
+        TileSetup setup;
+        setup.tilings = shape[0];
+        setup.tilesPerVariable = shape[2];
+        checkTiles<Walker, MapTraces>(walker, setup, 4);
+        setup.storage = Types::ARRAY;
+        checkTiles<Walker, DenseTraces>(walker, setup, 4);
+    }
+}
+
+TEST(BenchmarkEquivalence, NetworkTDMatchesItsBaseline) {
+    const int shapes[][2] = {{2, 5}, {4, 20}, {8, 100}};
+    for (const auto& shape : shapes) {
+        SCOPED_TRACE(std::to_string(shape[0]) + " inputs, " + std::to_string(shape[1]) + " hidden");
+        test_support::TempDir dir;
+        Params p;
+        p.lambda = 0.8;
+        ASSERT_TRUE(writeConfig(dir.file("conf"), p));
+
+        NoPoll<NetworkAgent> agent(dir.file("conf"), shape[0], shape[1], 50);
+        agent.runEpisodes(5);
+        NetworkBaseline baseline(p, shape[0], shape[1], 50);
+        baseline.runEpisodes(5);
+
+        expectSameEpisodes(agent, baseline);
+        ASSERT_EQ(agent.net->inputHiddenCount(), baseline.inputHiddenCount());
+        ASSERT_EQ(agent.net->hiddenOutputCount(), baseline.hiddenOutputCount());
+        EXPECT_EQ(firstDifference(agent.net->inputHidden(), baseline.inputHidden(), baseline.inputHiddenCount()), -1);
+        EXPECT_EQ(firstDifference(agent.net->hiddenOutput(), baseline.hiddenOutput(), baseline.hiddenOutputCount()), -1);
+    }
+}
+
+// The baselines are not trivially equal to anything: a different parameter
+// gives different weights, so the comparisons above can fail.
+TEST(BenchmarkEquivalence, ADifferentParameterChangesTheWeights) {
+    test_support::TempDir dir;
+    Params p;
+    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
+    TableSetup setup;
+    setup.states = 30;
+    NoPoll<TableAgent<Sarsa>> agent(dir.file("conf"), setup);
+    agent.runEpisodes(5);
+    Params other = p;
+    other.lambda = 0.5;
+    TableBaseline<MapTraces> baseline(other, setup, false);
+    baseline.runEpisodes(5);
+    EXPECT_NE(firstDifference(agent.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
+}
