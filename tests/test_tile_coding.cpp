@@ -21,7 +21,6 @@ namespace {
 
 using Reports = std::vector<std::string>;
 const char* const NO_WEIGHTS = "weights == 0 --> Maybe forgot to call create?";
-const std::string OUT_OF_ACTIONS = "actionIndex[-1] out of bounds [ 0, ";
 
 // The tile number the activation rules give, written out again here from
 // the formulas so that the expected indices do not come from the code.
@@ -54,8 +53,8 @@ struct ActionGroup {
     ActionProbe group{2, VarList{tiledVar(0, 0.5, Types::CLIP)}};
     explicit ActionGroup(int actions) {
         group.create(state.get(), actions);
-        resetCounter();
-        group.initWeights(&countUp);
+        countFrom(0.0, 2 * 3 * static_cast<std::size_t>(actions));
+        group.initWeights(&fromSequence);
         state->setValueDbl(0, 2.9);
         group.activateTiles();
     }
@@ -240,13 +239,16 @@ TEST(TilingsCreate, RefusesGeometriesWithoutSoundTiles) {
         StateTilings group(c.tilings, c.vars);
         EXPECT_FALSE(stderrReports([&] { group.create(c.state); }).empty());
         EXPECT_FALSE(group.hasWeights());
-        const Reports use = stderrReports([&] {
-            group.updateWeights(1.0, 1.0);
-            group.activateTiles();
-            EXPECT_EQ(group.getStateValue(), DBL_MAX);
-        });
-        EXPECT_EQ(use, Reports(3, NO_WEIGHTS));
     }
+    // A refused group reports its missing weights on use.
+    StateTilings refused(4, VarList{tiledVar(0, -1.0, Types::CLIP)});
+    stderrReports([&] { refused.create(state.get()); });
+    const Reports use = stderrReports([&] {
+        refused.updateWeights(1.0, 1.0);
+        refused.activateTiles();
+        EXPECT_EQ(refused.getStateValue(), DBL_MAX);
+    });
+    EXPECT_EQ(use, Reports(3, NO_WEIGHTS));
 }
 
 TEST(TilingsCreate, RefusesActionLayoutsBeyondInt) {
@@ -292,8 +294,8 @@ TEST(TileCoding, RefusedDuplicateAndNullGroupsAreNeitherAppendedNorCounted) {
 
 TEST(StateTilings, ValueIsThePlainSumOfTheActiveWeights) {
     EightGroup g(Types::CLIP);
-    resetCounter(1.0);
-    g.group.initWeights(&countUp);  // weight w holds w + 1
+    countFrom(1.0, 16);
+    g.group.initWeights(&fromSequence);  // weight w holds w + 1
     g.at(0.25);
     EXPECT_EQ(g.group.getStateValue(), 1.0);  // only tiling 0 has a tile
     g.at(8.0);
@@ -620,7 +622,7 @@ TEST(ActionTileCoding, SetActionValueAndRemovalCoverEveryGroup) {
                   EXPECT_EQ(q.getActionValue(2), 0.0);
                   q.setActionValue(-1, 3.0);
               }),
-              (Reports{"actionIndex[2] out of bounds [ 0, 2)", OUT_OF_ACTIONS + "2)"}));
+              (Reports{"actionIndex[2] out of bounds [ 0, 2)", "actionIndex[-1] out of bounds [ 0, 2)"}));
 
     // The last action stays, in every group.
     ActionTileCoding single(doubleState({{0.0, 8.0}}));
@@ -632,22 +634,6 @@ TEST(ActionTileCoding, SetActionValueAndRemovalCoverEveryGroup) {
               (Reports{refused[0], refused[1], refused[0], refused[1]}));
     for (ActionProbe* g : kept) EXPECT_EQ(g->getNumberOfActions(), 1);
     delete only;  // unregistering hands the action back
-}
-
-TEST(ActionTileCoding, TraceOperationsNeedAnActiveAction) {
-    ActionTileCoding q(doubleState({{0.0, 3.0}}));
-    q.registerAction(new AbstractAction());
-    ActionProbe* group = new ActionProbe(2, VarList{tiledVar(0, 0.5, Types::CLIP)});
-    q.registerTiling(group);
-    q.setState();
-    EXPECT_EQ(stderrReports([&] {
-                  q.replacingTraces(1.0);
-                  q.accumulatingTraces(1.0);
-                  q.storeState();
-              }),
-              Reports(3, OUT_OF_ACTIONS + "1)"));
-    EXPECT_TRUE(group->traceMap().empty());
-    EXPECT_EQ(group->stored(), nullptr);
 }
 
 TEST(TileCoding, ConstructorsResetTheClassWideInitialWeight) {
