@@ -166,7 +166,8 @@ TEST(TilingsActivation, UnknownTileTypeIsReportedAndAddsNothing) {
     StateProbe group(4, VarList{tiledVar(0, 0.5, 7), tiledVar(1, 0.5, Types::CLIP)});
     group.create(state.get());
     state->setValueDbl(1, 1.9);  // tile 0 of every tiling
-    EXPECT_EQ(stderrReports([&] { group.activateTiles(); }), Reports(4, "Unknown Tiletype[7] for Variable with id = 0"));
+    const Reports r = stderrReports([&] { group.activateTiles(); });
+    EXPECT_EQ(r, Reports(4, "Unknown Tiletype[7] for Variable with id = 0"));
     EXPECT_EQ(group.activeList(), (std::vector<int>{0, 1, 2, 3}));
 }
 

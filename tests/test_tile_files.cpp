@@ -300,13 +300,14 @@ TEST(TileFiles, MalformedGroupBodiesAreRefusedWhole) {
     struct Case {
         const char* what;
         void (*damage)(BodySpec&);
+        const char* report = "";  // a part of the refusal's message, where it must be that one
     };
     const Case cases[] = {
         {"no tilings", [](BodySpec& s) { s.tilings = 0; }},
         {"negative tilings", [](BodySpec& s) { s.tilings = -2; }},
         {"no variables", [](BodySpec& s) { s.dimensions = 0; }},
-        {"tilings beyond the file", [](BodySpec& s) { s.tilings = INT_MAX; }},
-        {"variables beyond the file", [](BodySpec& s) { s.dimensions = INT_MAX; }},
+        {"tilings beyond the file", [](BodySpec& s) { s.tilings = INT_MAX; }, "more than the rest of the file"},
+        {"variables beyond the file", [](BodySpec& s) { s.dimensions = INT_MAX; }, "more than the rest of the file"},
         {"unknown trace storage", [](BodySpec& s) { s.storage = 2; }},
         {"unknown tile type", [](BodySpec& s) { s.vars[1].tileType = 3; }},
         {"id beyond the State", [](BodySpec& s) { s.vars[0].id = 2; }},
@@ -327,8 +328,10 @@ TEST(TileFiles, MalformedGroupBodiesAreRefusedWhole) {
         BodySpec damaged = groupB(1, 0, sequence(24, 0.0));
         c.damage(damaged);
         // The damaged group comes second: the first must not stay behind.
-        expectRefused(load<StateTileCoding>(
-            dir, concat({stateBlock(), i32(2), body(groupA(1, 0, sequence(16, 0.0))), body(damaged)})));
+        const LoadResult r = load<StateTileCoding>(
+            dir, concat({stateBlock(), i32(2), body(groupA(1, 0, sequence(16, 0.0))), body(damaged)}));
+        expectRefused(r);
+        EXPECT_TRUE(someReportContains(r.errors, c.report)) << testing::PrintToString(r.errors);
     }
 }
 
@@ -336,7 +339,8 @@ TEST(TileFiles, ImplausibleCountsAndBodiesThatDoNotFitTheEnvelopeAreRefused) {
     TempDir dir;
     const Bytes bodyA = body(groupA(1, 0, sequence(16, 0.0)));
     // A consistent geometry of INT_MAX weights in a file of a few bytes.
-    const BodySpec huge{1, 1, 0, {{0, 1.0, Types::CLIP}}, {8.0 / INT_MAX}, {INT_MAX}, {1}, {{0.0}}, INT_MAX, {}};
+    const BodySpec huge{1, 1, 0, {{0, 1.0, Types::CLIP}}, {8.0 / INT_MAX}, {INT_MAX}, {1}, {{0.0}}, INT_MAX,
+                        {0.0, 0.0}};
     Bytes intState;
     putU32(intState, 2);
     putI32(intState, 1);  // INT
@@ -345,15 +349,18 @@ TEST(TileFiles, ImplausibleCountsAndBodiesThatDoNotFitTheEnvelopeAreRefused) {
     const struct {
         const char* what;
         Bytes file;
+        const char* report;
     } vCases[] = {
-        {"INT_MAX weights", concat({stateBlock(), i32(1), body(huge)})},
-        {"more groups than the file holds", concat({stateBlock(), i32(-1), bodyA})},
-        {"one group short", concat({stateBlock(), i32(2), bodyA})},
-        {"an integer State", concat({intState, i32(1), bodyA})},
+        {"INT_MAX weights", concat({stateBlock(), i32(1), body(huge)}), "more weights than the rest of the file"},
+        {"more groups than the file holds", concat({stateBlock(), i32(-1), bodyA}), "more groups than the rest"},
+        {"one group short", concat({stateBlock(), i32(2), bodyA}), "Tiling 1 of 2 could not be read"},
+        {"an integer State", concat({intState, i32(1), bodyA}), "no such floating-point variable"},
     };
     for (const auto& c : vCases) {
         SCOPED_TRACE(c.what);
-        expectRefused(load<StateTileCoding>(dir, c.file));
+        const LoadResult r = load<StateTileCoding>(dir, c.file);
+        expectRefused(r);
+        EXPECT_TRUE(someReportContains(r.errors, c.report)) << testing::PrintToString(r.errors);
     }
     // Action bodies must be laid out for the envelope's actions.
     expectRefused(load<ActionTileCoding>(
