@@ -14,11 +14,12 @@
 
 namespace lookup_test {
 
-class VTable : public StateLookupTable {
+template <class Table>
+class Open : public Table {
 public:
-    using StateLookupTable::StateLookupTable;
-    using StateLookupTable::load;
-    using StateLookupTable::save;
+    using Table::Table;
+    using Table::load;
+    using Table::save;
     using LookupTable::ARRAY_SIZE;
     using LookupTable::activeIndex;
     using LookupTable::eTraces;
@@ -30,34 +31,8 @@ public:
     using LookupTable::weights;
 
     std::vector<int> strides() const {
-        return indexOffset == nullptr ? std::vector<int>() : std::vector<int>(indexOffset, indexOffset + indexOffsetSize);
-    }
-    std::vector<double> weightVector() const {
-        return weights == nullptr ? std::vector<double>() : std::vector<double>(weights, weights + ARRAY_SIZE);
-    }
-};
-
-class QTable : public ActionLookupTable {
-public:
-    using ActionLookupTable::ActionLookupTable;
-    using ActionLookupTable::load;
-    using ActionLookupTable::removeAction;
-    using ActionLookupTable::save;
-    using ActionValueFunction::ACTIONS;
-    using ActionValueFunction::activeActionIndex;
-    using ActionValueFunction::registeredActions;
-    using LookupTable::ARRAY_SIZE;
-    using LookupTable::activeIndex;
-    using LookupTable::eTraces;
-    using LookupTable::eTracesMap;
-    using LookupTable::episodeIndexHistorySet;
-    using LookupTable::indexOffset;
-    using LookupTable::storedActiveIndex;
-    using LookupTable::traceStorage;
-    using LookupTable::weights;
-
-    std::vector<int> strides() const {
-        return indexOffset == nullptr ? std::vector<int>() : std::vector<int>(indexOffset, indexOffset + indexOffsetSize);
+        return indexOffset == nullptr ? std::vector<int>()
+                                      : std::vector<int>(indexOffset, indexOffset + this->indexOffsetSize);
     }
     std::vector<double> weightVector() const {
         return weights == nullptr ? std::vector<double>() : std::vector<double>(weights, weights + ARRAY_SIZE);
@@ -65,6 +40,20 @@ public:
     void setWeights(const std::vector<double>& values) {
         for (std::size_t i = 0; i < values.size() && static_cast<int>(i) < ARRAY_SIZE; ++i) weights[i] = values[i];
     }
+};
+
+class VTable : public Open<StateLookupTable> {
+public:
+    using Open<StateLookupTable>::Open;
+};
+
+class QTable : public Open<ActionLookupTable> {
+public:
+    using Open<ActionLookupTable>::Open;
+    using ActionLookupTable::removeAction;
+    using ActionValueFunction::ACTIONS;
+    using ActionValueFunction::activeActionIndex;
+    using ActionValueFunction::registeredActions;
 };
 
 // Counts its destructions, so a test sees which actions were destroyed.

@@ -129,6 +129,22 @@ Reports reportsOf(Action&& action) {
     return reports;
 }
 
+// The report messages of whatever f writes to stderr.
+template <class F>
+std::vector<std::string> stderrReports(F f) {
+    testing::internal::CaptureStderr();
+    f();
+    return reportMessages(testing::internal::GetCapturedStderr());
+}
+
+// Whether one of the messages contains the given text.
+inline bool someReportContains(const std::vector<std::string>& messages, const std::string& part) {
+    for (const std::string& m : messages) {
+        if (m.find(part) != std::string::npos) return true;
+    }
+    return false;
+}
+
 }  // namespace test_support
 
 #endif

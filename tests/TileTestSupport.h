@@ -28,14 +28,12 @@ inline Types::TILINGS_VAR_STRUCT tiledVar(int id, double resolution, int tileTyp
     return var;
 }
 
-// A group whose protected state the tests can read and, where a test must
-// fake a damaged entry, write.
+// A group whose protected state the tests can read.
 template <class Group>
 class Probe : public Group {
 public:
     using Group::Group;
     int active(int t) const { return this->activeTiles[t]; }
-    void setActive(int t, int index) { this->activeTiles[t] = index; }
     int tileCount(int d) const { return this->tiles[d]; }
     double width(int d) const { return this->tileWidth[d]; }
     double resolution(int d) const { return this->vars[d].resolution; }
@@ -69,15 +67,7 @@ inline State* doubleState(const std::vector<std::pair<double, double>>& bounds) 
     return state;
 }
 
-// Weight initialisers: an ascending count (weight w gets w, when started
-// at 0) and a given sequence.
-inline double& counterValue() {
-    static double value = 0.0;
-    return value;
-}
-inline const double countUp() { return counterValue()++; }
-inline void resetCounter(double start = 0.0) { counterValue() = start; }
-
+// Weight initialisers: a given sequence (then zeros), a count from a start.
 inline std::vector<double>& sequenceValues() {
     static std::vector<double> values;
     return values;
@@ -94,6 +84,12 @@ inline const double fromSequence() {
 inline void setSequence(const std::vector<double>& values) {
     sequenceValues() = values;
     sequencePosition() = 0;
+}
+
+inline void countFrom(double start, std::size_t n) {
+    std::vector<double> values;
+    for (std::size_t i = 0; i < n; ++i) values.push_back(start + static_cast<double>(i));
+    setSequence(values);
 }
 
 inline const double zero() { return 0.0; }
