@@ -12,13 +12,15 @@
 // per step of each library variant as a ratio to its baseline.
 //
 // Defaults (each can be overridden on the command line): 5 repetitions,
-// 0.04 s minimum time per repetition, aggregates only.
+// 0.04 s minimum time per repetition, repetitions interleaved at random,
+// aggregates only.
 
 #include <benchmark/benchmark.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -248,15 +250,15 @@ void registerTiles() {
     // 1 to 32 tilings over 1 to 4 variables of the walker (MAP traces, the
     // default), 8 tiles per variable and tiling, 3 actions.
     auto sweepSetup = [](benchmark::State& state, Walker& walker, TileSetup& setup) {
-        setup.tilings = static_cast<int>(state.range(0));
-        walker.dims = static_cast<int>(state.range(1));
+        walker.dims = static_cast<int>(state.range(0));
+        setup.tilings = static_cast<int>(state.range(1));
         walker.length = 100;
         state.SetComplexityN(state.range(0) * state.range(1));
     };
     auto sweepArgs = [](benchmark::internal::Benchmark* b) {
-        configure(b)->ArgNames({"T", "D"});
+        configure(b)->ArgNames({"D", "T"});
         for (const int d : {1, 2, 3, 4}) {
-            for (const int t : {1, 2, 4, 8, 16, 32}) b->Args({t, d});
+            for (const int t : {1, 2, 4, 8, 16, 32}) b->Args({d, t});
         }
         b->Complexity(benchmark::oN);
     };
@@ -455,6 +457,45 @@ NameParts split(const std::string& name) {
     return parts;
 }
 
+// Workloads in the order they are registered (the framework may run them
+// interleaved), then their arguments in numeric order.
+const char* const WORKLOAD_ORDER[] = {"TableSarsa_MAP",   "TableSarsa_ARRAY", "TableWatkins_MAP", "TableWatkins_ARRAY",
+                                      "ScaleMapDistinct", "ScaleArraySize",   "TileSarsa_MAP",    "TileSarsa_ARRAY",
+                                      "TileSweep_MAP",    "NetworkTD_in2",    "NetworkTD_in4",    "NetworkTD_in8"};
+
+int workloadRank(const std::string& workload) {
+    int rank = 0;
+    for (const char* w : WORKLOAD_ORDER) {
+        if (workload == w) return rank;
+        ++rank;
+    }
+    return rank;
+}
+
+// Compares digit runs as numbers: "H:5" before "H:50".
+bool naturalLess(const std::string& a, const std::string& b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (std::isdigit(static_cast<unsigned char>(a[i])) && std::isdigit(static_cast<unsigned char>(b[j]))) {
+            std::size_t ie = i;
+            std::size_t je = j;
+            while (ie < a.size() && std::isdigit(static_cast<unsigned char>(a[ie]))) ++ie;
+            while (je < b.size() && std::isdigit(static_cast<unsigned char>(b[je]))) ++je;
+            const long long x = std::atoll(a.substr(i, ie - i).c_str());
+            const long long y = std::atoll(b.substr(j, je - j).c_str());
+            if (x != y) return x < y;
+            i = ie;
+            j = je;
+        } else {
+            if (a[i] != b[j]) return a[i] < b[j];
+            ++i;
+            ++j;
+        }
+    }
+    return a.size() - i < b.size() - j;
+}
+
 bool isTarget(const std::string& workload) {
     return workload == "TableSarsa_MAP" || workload == "TableSarsa_ARRAY" || workload == "TileSarsa_MAP" ||
            workload == "TileSarsa_ARRAY" || workload.compare(0, 9, "NetworkTD") == 0;
@@ -478,6 +519,16 @@ void printSummary(const CollectingReporter& reporter) {
         if (table.find(key) == table.end()) keys.push_back(key);
         table[key][parts.variant] = reporter.timeOf(name);
     }
+
+    std::sort(keys.begin(), keys.end(), [](const std::string& a, const std::string& b) {
+        const std::size_t sa = a.find('/');
+        const std::size_t sb = b.find('/');
+        const int ra = workloadRank(a.substr(0, sa));
+        const int rb = workloadRank(b.substr(0, sb));
+        if (ra != rb) return ra < rb;
+        if (a.substr(0, sa) != b.substr(0, sb)) return a.substr(0, sa) < b.substr(0, sb);
+        return naturalLess(a.substr(sa + 1), b.substr(sb + 1));
+    });
 
     std::cout << "\nSummary: CPU time per step, medians of the repetitions (ns)\n"
               << "ratio = library time per step / baseline time per step; target <= " << TARGET
@@ -572,6 +623,11 @@ int main(int argc, char** argv) {
     std::vector<std::string> extra;
     if (!hasFlag(argc, argv, "--benchmark_repetitions")) extra.push_back("--benchmark_repetitions=5");
     if (!hasFlag(argc, argv, "--benchmark_min_time")) extra.push_back("--benchmark_min_time=0.04");
+    // Repetitions spread over the run: a burst of load from elsewhere then
+    // spoils one repetition of many benchmarks rather than all of one.
+    if (!hasFlag(argc, argv, "--benchmark_enable_random_interleaving")) {
+        extra.push_back("--benchmark_enable_random_interleaving=true");
+    }
     if (!hasFlag(argc, argv, "--benchmark_report_aggregates_only") &&
         !hasFlag(argc, argv, "--benchmark_display_aggregates_only")) {
         extra.push_back("--benchmark_report_aggregates_only=true");
