@@ -21,7 +21,7 @@ using namespace test_support;
 
 namespace {
 
-using Reports = std::vector<std::string>;
+using Messages = std::vector<std::string>;
 const std::string NO_WEIGHTS = "weights == 0 --> Maybe forgot to call create?";
 
 // The State block of integer variables, assembled from the layout.
@@ -91,7 +91,7 @@ struct Readers {
     std::unique_ptr<QTable> freshQ, reusedQ;
     std::unique_ptr<VTable> freshV, reusedV;
     int result = 0;
-    Reports errors;
+    Messages errors;
     Readers(bool action, const std::string& path) {
         errors = stderrReports([&] {
             if (action) {
@@ -108,7 +108,7 @@ struct Readers {
     const double* freshWeights() const { return freshQ ? freshQ->weights : freshV->weights; }
     const double* reusedWeights() const { return reusedQ ? reusedQ->weights : reusedV->weights; }
     // Every use of a table that holds no weights reports.
-    Reports use() {
+    Messages use() {
         return stderrReports([&] {
             if (reusedQ) {
                 EXPECT_EQ(freshQ->getActionValue(0), DBL_MAX);
@@ -254,11 +254,11 @@ TEST(Files, MalformedBodiesAreRefusedByEveryReader) {
         EXPECT_EQ(r.freshWeights(), nullptr);
         EXPECT_TRUE(!c.bodyReached || r.reusedWeights() == nullptr);
         EXPECT_TRUE(someReportContains(r.errors, c.report));
-        const Reports use = r.use();
+        const Messages use = r.use();
         if (!c.action) {
             EXPECT_EQ(r.reusedV->indexOffset, nullptr);
             EXPECT_EQ(r.reusedV->ARRAY_SIZE, 0);
-            EXPECT_EQ(use, Reports(3, NO_WEIGHTS));
+            EXPECT_EQ(use, Messages(3, NO_WEIGHTS));
         } else {
             EXPECT_FALSE(use.empty());
         }
@@ -294,7 +294,7 @@ TEST(Files, LoadingForgetsEveryIndexIntoTheOldTable) {
 TEST(Files, SavingWithoutAConsistentTableFails) {
     TempDir dir;
     std::unique_ptr<QTable> uncreated(makeQ(ONE_VAR, 2, false));
-    Reports errors = stderrReports([&] { EXPECT_EQ(uncreated->save(dir.file("a.bin")), -1); });
+    Messages errors = stderrReports([&] { EXPECT_EQ(uncreated->save(dir.file("a.bin")), -1); });
     ASSERT_FALSE(errors.empty());
     EXPECT_EQ(errors[0], NO_WEIGHTS);
 

@@ -24,7 +24,7 @@ using test_support::TempDir;
 
 namespace {
 
-using Reports = std::vector<std::string>;
+using Messages = std::vector<std::string>;
 using TraceMap = std::map<int, double>;
 const std::string NO_WEIGHTS = "weights == 0 --> Maybe forgot to call create?";
 
@@ -79,7 +79,7 @@ TEST(LookupTable, OnlyTheCombinedIndexIsCheckedAndWithoutWrapping) {
     VTable v(makeState({{"a", 0, 2}, {"b", -1, 1}}));
     setInts(v.getStatePtr(), {2, 2});
     v.weights[3] = 7.0;
-    EXPECT_EQ(stderrReports([&] { v.setState(); }), Reports{"index (9) out ouf bounds --> [0, 9)"});
+    EXPECT_EQ(stderrReports([&] { v.setState(); }), Messages{"index (9) out ouf bounds --> [0, 9)"});
     EXPECT_EQ(v.activeIndex, -1);
     EXPECT_EQ(v.getStateValue(), 0.0);  // no present state, not the largest double
     // (0, 2) lies outside b's bounds but lands on the weight of (1, -1).
@@ -91,16 +91,16 @@ TEST(LookupTable, OnlyTheCombinedIndexIsCheckedAndWithoutWrapping) {
     // arithmetic would wrap to the valid index 4.
     VTable w(makeState({{"a", 0, 1}, {"b", 0, 3}}));
     setInts(w.getStatePtr(), {1073741825, 0});
-    EXPECT_EQ(stderrReports([&] { w.setState(); }), Reports{"index (4294967300) out ouf bounds --> [0, 8)"});
+    EXPECT_EQ(stderrReports([&] { w.setState(); }), Messages{"index (4294967300) out ouf bounds --> [0, 8)"});
     EXPECT_EQ(w.activeIndex, -1);
     // A difference of 2^32 - 1 between an extreme value and an extreme bound.
     VTable x(makeState({{"a", INT_MIN, INT_MIN + 1}}));
     x.getStatePtr()->setValueInt(0, INT_MAX);
-    EXPECT_EQ(stderrReports([&] { x.setState(); }), Reports{"index (4294967295) out ouf bounds --> [0, 2)"});
+    EXPECT_EQ(stderrReports([&] { x.setState(); }), Messages{"index (4294967295) out ouf bounds --> [0, 2)"});
 }
 
 TEST(LookupTable, TablesBeyondAnIntIndexOrOnEmptyRangesAreRefused) {
-    const auto expectNoTable = [](const char* what, const Reports& r, const char* message, const auto& table) {
+    const auto expectNoTable = [](const char* what, const Messages& r, const char* message, const auto& table) {
         SCOPED_TRACE(what);
         EXPECT_TRUE(someReportContains(r, message));
         EXPECT_EQ(table.weights, nullptr);
@@ -108,7 +108,7 @@ TEST(LookupTable, TablesBeyondAnIntIndexOrOnEmptyRangesAreRefused) {
         EXPECT_EQ(table.ARRAY_SIZE, 0);
     };
     std::unique_ptr<VTable> v;
-    Reports r = stderrReports([&] { v.reset(new VTable(makeState({{"a", INT_MIN, INT_MAX}}))); });
+    Messages r = stderrReports([&] { v.reset(new VTable(makeState({{"a", INT_MIN, INT_MAX}}))); });
     expectNoTable("the whole int range", r, "not addressable by an int index", *v);
     r = stderrReports([&] { v.reset(new VTable(makeState({{"a", 0, 65535}, {"b", 0, 32767}}))); });
     expectNoTable("2^16 * 2^15 = 2^31", r, "not addressable", *v);
@@ -121,7 +121,7 @@ TEST(LookupTable, TablesBeyondAnIntIndexOrOnEmptyRangesAreRefused) {
                   v->setState();
                   v->updateWeights(0.1, 1.0);
               }),
-              Reports(3, NO_WEIGHTS));
+              Messages(3, NO_WEIGHTS));
     std::unique_ptr<QTable> q(makeQ({{"a", 0, 1073741823}}, 2, false));
     r = stderrReports([&] { q->create(); });
     expectNoTable("2^30 states times 2 actions", r, "not addressable", *q);
@@ -137,7 +137,7 @@ TEST(LookupTable, UpdatesWithoutTracesUseTheStoredWeightOrReport) {
                   v.updateWeights(1.0, 1.0);
                   v.updateEligibilityTraces(1.0, 1.0);
               }),
-              (Reports{"traceStorage == MAP and eTracesMap == empty" + neither + "ARRAY" + call,
+              (Messages{"traceStorage == MAP and eTracesMap == empty" + neither + "ARRAY" + call,
                        "traceStorage == ARRAY and eTraces == 0" + neither + "MAP" + call,
                        "traceStorage == ARRAY and eTraces == 0 --> Set traceStorage to MAP or call "
                        "initEligibilityTraces before calling updateEligibilityTraces!"}));
@@ -149,7 +149,7 @@ TEST(LookupTable, UpdatesWithoutTracesUseTheStoredWeightOrReport) {
                   v.replacingTraces(1.0);
                   v.accumulatingTraces(1.0);
               }),
-              Reports(5, "Unknown traceStorage = 7"));
+              Messages(5, "Unknown traceStorage = 7"));
     std::vector<double> expected(9, 0.0);
     EXPECT_EQ(v.weightVector(), expected);
 
@@ -226,7 +226,7 @@ TEST(StateLookupTable, TraceMarkingAndStoringFollowThePresentState) {
 
     // Each visited state is credited once however often it was stored.
     EXPECT_EQ(stderrReports([&] { v.valueEpisode(1.0); }),
-              Reports{"episodeIndexHistorySet is empty! Did you forget to set ValueFunction::episodeStateHistory to "
+              Messages{"episodeIndexHistorySet is empty! Did you forget to set ValueFunction::episodeStateHistory to "
                       "true?"});
     for (int x : {3, 5, 3}) {
         v.getStatePtr()->setValueInt(0, x);
@@ -264,14 +264,14 @@ TEST(StateLookupTable, AStateOfAnotherKindGivesOneWeight) {
     state->registerVariable("x", 0.0, 1.0);
     state->registerVariable("y", 0.0, 1.0);
     std::unique_ptr<VTable> v;
-    EXPECT_EQ(stderrReports([&] { v.reset(new VTable(state)); }), Reports(4, "Not an Int-State!"));
+    EXPECT_EQ(stderrReports([&] { v.reset(new VTable(state)); }), Messages(4, "Not an Int-State!"));
     EXPECT_EQ(v->ARRAY_SIZE, 1);
     EXPECT_EQ(v->strides(), (std::vector<int>{1, 1}));
 }
 
 TEST(ActionLookupTable, CreateNeedsActionsAndTheTableNeedsCreate) {
     std::unique_ptr<QTable> q(makeQ({{"a", 0, 2}}, 0, false));
-    EXPECT_EQ(stderrReports([&] { q->create(); }), Reports{"No actions registered! --> Register actions first!"});
+    EXPECT_EQ(stderrReports([&] { q->create(); }), Messages{"No actions registered! --> Register actions first!"});
     EXPECT_EQ(stderrReports([&] {
                   EXPECT_EQ(q->getActionValue(0), DBL_MAX);
                   q->setActionValue(0, 1.0);
@@ -281,7 +281,7 @@ TEST(ActionLookupTable, CreateNeedsActionsAndTheTableNeedsCreate) {
                   q->checkWeightLimit();
                   q->initWeights(&one);
               }),
-              Reports(7, NO_WEIGHTS));
+              Messages(7, NO_WEIGHTS));
 }
 
 TEST(ActionLookupTable, ValuesOfSingleActions) {
@@ -303,7 +303,7 @@ TEST(ActionLookupTable, ActionIndicesOutsideTheBlockTouchNothing) {
     q->setWeights({0, 1, 2, 3, 4, 5});
     q->getStatePtr()->setValueInt(0, 2);
     q->setState();
-    const Reports r = stderrReports([&] {
+    const Messages r = stderrReports([&] {
         EXPECT_EQ(q->getActionValue(2), 0.0);
         EXPECT_EQ(q->getActionValue(-1), 0.0);
         q->setActionValue(2, 7.0);
@@ -340,7 +340,7 @@ TEST(ActionLookupTable, ActionIndicesOutsideTheBlockTouchNothing) {
 
     // An action registered after create() has no weights in the table.
     q->registerAction(new CountedAction(nullptr));
-    const Reports late = stderrReports([&] { EXPECT_EQ(q->getActionValue(2), 0.0); });
+    const Messages late = stderrReports([&] { EXPECT_EQ(q->getActionValue(2), 0.0); });
     EXPECT_EQ(late.size(), 1u);
     EXPECT_TRUE(someReportContains(late, "actionIndex[2] out of bounds [ 0, 2)"));
 }
@@ -408,11 +408,11 @@ TEST(ActionLookupTable, UnregisteringAnActionShiftsLaterActionsDown) {
 
     std::unique_ptr<QTable> single(makeQ({{"a", 0, 2}}, 1));
     single->setWeights({1, 2, 3});
-    EXPECT_EQ(stderrReports([&] { single->removeAction(0); }), Reports{"ACTIONS == 1 --> Can not remove last action!"});
+    EXPECT_EQ(stderrReports([&] { single->removeAction(0); }), Messages{"ACTIONS == 1 --> Can not remove last action!"});
     EXPECT_EQ(single->weightVector(), (std::vector<double>{1, 2, 3}));
     EXPECT_EQ(single->strides(), std::vector<int>{1});
     std::unique_ptr<QTable> three(makeQ({{"a", 0, 2}}, 3));
-    EXPECT_EQ(stderrReports([&] { three->removeAction(3); }), Reports{"actionIndex[3] out of bounds [ 0, 3)"});
+    EXPECT_EQ(stderrReports([&] { three->removeAction(3); }), Messages{"actionIndex[3] out of bounds [ 0, 3)"});
     EXPECT_EQ(three->ARRAY_SIZE, 9);
 }
 

@@ -15,7 +15,7 @@ using namespace test_support;
 
 namespace {
 
-using Reports = std::vector<std::string>;
+using Messages = std::vector<std::string>;
 
 // Opens the network's arrays to the tests, as a using program's subclass
 // may.
@@ -110,7 +110,7 @@ void expectReportsOnUse(Probe& net) {
     double v = -1.0;
     EXPECT_FALSE(stderrReports([&] { v = net.getStateValue(); }).empty());
     EXPECT_EQ(v, 0.0);
-    const Reports m = stderrReports([&] {
+    const Messages m = stderrReports([&] {
         net.setState();
         net.initEligibilityTraces();
         net.storeState();
@@ -171,7 +171,7 @@ TEST(NeuralNetwork, ScaleFactorScalesItsVariableAndRefusesOtherIndices) {
     EXPECT_EQ(net.input(1), -0.7);
     EXPECT_EQ(net.input(3), 1.0);  // the bias input is not a variable
     for (int bad : {-1, 3, INT_MAX}) {
-        const Reports m = stderrReports([&] { net.setScaleFactor(bad, 5.0); });
+        const Messages m = stderrReports([&] { net.setScaleFactor(bad, 5.0); });
         EXPECT_EQ(m.size(), 1u);
         EXPECT_TRUE(someReportContains(m, "out of bounds")) << bad;
     }
@@ -230,7 +230,7 @@ TEST(NeuralNetwork, LearningWithoutTracesFollowsThePresentGradient) {
     // Without any traces nothing moves at all.
     Probe fresh(threeVariables(), 3);
     const std::vector<double> untouched = fresh.allWeights();
-    const Reports m = stderrReports([&] {
+    const Messages m = stderrReports([&] {
         fresh.updateWeights(0.1, 1.0);
         fresh.updateEligibilityTraces(0.9, 0.9);
     });
@@ -276,7 +276,7 @@ TEST(NeuralNetwork, WeightStatisticsCoverBothLayers) {
                   net.initEpisodeStateHistory();
                   net.valueEpisode(1.0);
               }),
-              Reports{"Not implemented for NeuralNetwork!"});
+              Messages{"Not implemented for NeuralNetwork!"});
     EXPECT_EQ(net.allWeights(), before);
 }
 
@@ -358,7 +358,7 @@ TEST(NeuralNetwork, MalformedBodiesAreRefusedBeforeAllocating) {
         writeFile(dir.file("bad.v"), file);
 
         std::unique_ptr<Probe> fromFile;
-        Reports m = stderrReports([&] { fromFile.reset(new Probe(dir.file("bad.v"))); });
+        Messages m = stderrReports([&] { fromFile.reset(new Probe(dir.file("bad.v"))); });
         EXPECT_TRUE(someReportContains(m, c.message));
         EXPECT_TRUE(someReportContains(m, "loading valuefunction failed"));
         expectReportsOnUse(*fromFile);
@@ -382,7 +382,7 @@ TEST(NeuralNetwork, FileCutAtAnyByteFailsAndLeavesNoNetwork) {
         writeFile(dir.file("cut.v"), Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)));
         std::unique_ptr<Probe> fromFile;
         Probe existing(threeVariables(), 2);
-        const Reports m = stderrReports([&] {
+        const Messages m = stderrReports([&] {
             fromFile.reset(new Probe(dir.file("cut.v")));
             EXPECT_EQ(existing.load(dir.file("cut.v")), -1);
         });
@@ -397,7 +397,7 @@ TEST(NeuralNetwork, FileCutAtAnyByteFailsAndLeavesNoNetwork) {
 
     // A missing file leaves the network as it was.
     const std::vector<double> before = net.allWeights();
-    const Reports m = stderrReports([&] { EXPECT_EQ(net.load(dir.file("none.v")), -1); });
+    const Messages m = stderrReports([&] { EXPECT_EQ(net.load(dir.file("none.v")), -1); });
     EXPECT_TRUE(someReportContains(m, "errno = "));
     ASSERT_TRUE(net.hasWeights());
     EXPECT_EQ(net.allWeights(), before);
@@ -421,7 +421,7 @@ TEST(NeuralNetwork, UnusableConstructionsAreRefusedAndReportOnUse) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         std::unique_ptr<Probe> net;
-        const Reports m = stderrReports([&] { net.reset(new Probe(c.state, c.hidden)); });
+        const Messages m = stderrReports([&] { net.reset(new Probe(c.state, c.hidden)); });
         EXPECT_FALSE(m.empty());
         EXPECT_TRUE(someReportContains(m, c.message));
         expectReportsOnUse(*net);

@@ -19,7 +19,7 @@ using namespace tile_test;
 
 namespace {
 
-using Reports = std::vector<std::string>;
+using Messages = std::vector<std::string>;
 const char* const NO_WEIGHTS = "weights == 0 --> Maybe forgot to call create?";
 
 // The tile number the activation rules give, written out again here from
@@ -166,8 +166,8 @@ TEST(TilingsActivation, UnknownTileTypeIsReportedAndAddsNothing) {
     StateProbe group(4, VarList{tiledVar(0, 0.5, 7), tiledVar(1, 0.5, Types::CLIP)});
     group.create(state.get());
     state->setValueDbl(1, 1.9);  // tile 0 of every tiling
-    const Reports r = stderrReports([&] { group.activateTiles(); });
-    EXPECT_EQ(r, Reports(4, "Unknown Tiletype[7] for Variable with id = 0"));
+    const Messages r = stderrReports([&] { group.activateTiles(); });
+    EXPECT_EQ(r, Messages(4, "Unknown Tiletype[7] for Variable with id = 0"));
     EXPECT_EQ(group.activeList(), (std::vector<int>{0, 1, 2, 3}));
 }
 
@@ -181,7 +181,7 @@ TEST(TilingsActivation, WrapOutsideItsBoundsIsNoTileEvenWhereTheIndexWouldAlias)
     ASSERT_EQ(group.arraySize(), 80);
     state->setValueDbl(0, 1.9);
     state->setValueDbl(1, 12.0);
-    const Reports r = stderrReports([&] { group.activateTiles(); });
+    const Messages r = stderrReports([&] { group.activateTiles(); });
     EXPECT_EQ(group.activeList(), std::vector<int>(4, -1));
     ASSERT_EQ(r.size(), 4u);
     EXPECT_EQ(r[0], "index out ouf bounds --> 24");
@@ -196,7 +196,7 @@ TEST(TilingsActivation, WrapOutsideItsBoundsIsNoTileEvenWhereTheIndexWouldAlias)
     EXPECT_EQ(group.getStateValue(), 0.0);
 
     StateProbe stateless(2, VarList{tiledVar(0, 0.5, Types::CLIP)});
-    EXPECT_EQ(stderrReports([&] { stateless.activateTiles(); }), Reports{"statePtr == 0"});
+    EXPECT_EQ(stderrReports([&] { stateless.activateTiles(); }), Messages{"statePtr == 0"});
     EXPECT_EQ(stateless.activeList(), (std::vector<int>{-1, -1}));
 }
 
@@ -239,12 +239,12 @@ TEST(TilingsCreate, RefusesGeometriesWithoutSoundTiles) {
     // A refused group reports its missing weights on use.
     StateTilings refused(4, VarList{tiledVar(0, -1.0, Types::CLIP)});
     stderrReports([&] { refused.create(state.get()); });
-    const Reports use = stderrReports([&] {
+    const Messages use = stderrReports([&] {
         refused.updateWeights(1.0, 1.0);
         refused.activateTiles();
         EXPECT_EQ(refused.getStateValue(), DBL_MAX);
     });
-    EXPECT_EQ(use, Reports(3, NO_WEIGHTS));
+    EXPECT_EQ(use, Messages(3, NO_WEIGHTS));
 }
 
 TEST(TilingsCreate, RefusesActionLayoutsBeyondInt) {
@@ -270,7 +270,7 @@ TEST(TileCoding, RefusedDuplicateAndNullGroupsAreNeitherAppendedNorCounted) {
     StateTileCoding vf(doubleState({{0.0, 8.0}}));
     StateTilings* group = new StateTilings(4, VarList{tiledVar(0, 0.5, Types::CLIP)});
     vf.registerTiling(group);
-    const Reports r = stderrReports([&] {
+    const Messages r = stderrReports([&] {
         vf.registerTiling(new StateTilings(8, VarList{tiledVar(0, -1.0, Types::CLIP)}));
         vf.registerTiling(group);
         vf.registerTiling(nullptr);
@@ -281,7 +281,7 @@ TEST(TileCoding, RefusedDuplicateAndNullGroupsAreNeitherAppendedNorCounted) {
 
     ActionTileCoding q(doubleState({{0.0, 8.0}}));
     EXPECT_EQ(stderrReports([&] { q.registerTiling(new ActionTilings(4, VarList{tiledVar(0, 0.5, Types::CLIP)})); }),
-              (Reports{"ACTIONS[0] <= 0", "Tiling refused --> not registered (and deleted)"}));  // no actions yet
+              (Messages{"ACTIONS[0] <= 0", "Tiling refused --> not registered (and deleted)"}));  // no actions yet
     EXPECT_EQ(q.getNumberOfGroups(), 0);
     EXPECT_EQ(q.getNumberOfTilings(), 0);
 }
@@ -319,7 +319,7 @@ TEST(StateTilings, TracesInBothStorages) {
                   g.group.replacingTraces(1.0);
                   g.group.updateEligibilityTraces(0.9, 0.9);
               }),
-              (Reports{missing + "updateWeights!", missing + "updateEligibilityTraces!"}));
+              (Messages{missing + "updateWeights!", missing + "updateEligibilityTraces!"}));
     EXPECT_EQ(g.group.traceArray(), nullptr);
     g.group.initEligibilityTraces();
     const double* first = g.group.traceArray();
@@ -346,7 +346,7 @@ TEST(StateTilings, UpdatesWithoutTracesUseTheStoredIndicesOrReport) {
                   g.group.replacingTraces(1.0);
                   g.group.setTraceStorage(Types::MAP);
               }),
-              (Reports{"traceStorage == MAP and eTracesMap == empty" + neither + "ARRAY" + call,
+              (Messages{"traceStorage == MAP and eTracesMap == empty" + neither + "ARRAY" + call,
                        "traceStorage == ARRAY and eTraces == 0" + neither + "MAP" + call, "Unknown traceStorage = 5",
                        "Unknown traceStorage = 5"}));
     EXPECT_EQ(g.group.weightList(), std::vector<double>(16, 0.0));
@@ -390,7 +390,7 @@ TEST(ActionTilings, ValuesAndSetValuesTouchExactlyThatActionsWeights) {
 TEST(ActionTilings, OutOfRangeActionIndicesReportAndTouchNothing) {
     ActionGroup g(3);
     const std::vector<double> before = g.group.weightList();
-    const Reports r = stderrReports([&] {
+    const Messages r = stderrReports([&] {
         EXPECT_EQ(g.group.getActionValue(3), 0.0);
         EXPECT_EQ(g.group.getActionValue(-1), 0.0);
         g.group.setActionValue(3, 1.0);
@@ -467,12 +467,12 @@ TEST(ActionTilings, RemovingAnActionShiftsTheLaterActionsDown) {
 
     ActionGroup one(1);
     EXPECT_EQ(stderrReports([&] { EXPECT_FALSE(one.group.removeAction(0)); }),
-              Reports{"ACTIONS == 1 --> Can not remove last action!"});
+              Messages{"ACTIONS == 1 --> Can not remove last action!"});
     EXPECT_EQ(one.group.arraySize(), 6);
     ActionGroup three(3);
     const std::vector<double> before = three.group.weightList();
     EXPECT_EQ(stderrReports([&] { EXPECT_FALSE(three.group.removeAction(3)); }),
-              Reports{"actionIndex[3] out of bounds [ 0, 3)"});
+              Messages{"actionIndex[3] out of bounds [ 0, 3)"});
     EXPECT_EQ(three.group.weightList(), before);
     EXPECT_EQ(three.group.getNumberOfActions(), 3);
 }
@@ -578,7 +578,7 @@ TEST(TileCoding, EpisodeHistoryRecordsEachTileOnceWhileSwitchedOn) {
     EXPECT_EQ(vf.getStateValue(), 0.0 + 1.0 + 1.0 + 1.0 + 1.0);
     vf.initEpisodeStateHistory();
     EXPECT_EQ(stderrReports([&] { vf.valueEpisode(1.0); }),
-              Reports{"episodeIndexHistorySet is empty! Did you forget to set ValueFunction::episodeStateHistory to "
+              Messages{"episodeIndexHistorySet is empty! Did you forget to set ValueFunction::episodeStateHistory to "
                       "true?"});
 
     ActionTileCoding q(doubleState({{0.0, 3.0}}));
@@ -618,16 +618,16 @@ TEST(ActionTileCoding, SetActionValueAndRemovalCoverEveryGroup) {
                   EXPECT_EQ(q.getActionValue(2), 0.0);
                   q.setActionValue(-1, 3.0);
               }),
-              (Reports{"actionIndex[2] out of bounds [ 0, 2)", "actionIndex[-1] out of bounds [ 0, 2)"}));
+              (Messages{"actionIndex[2] out of bounds [ 0, 2)", "actionIndex[-1] out of bounds [ 0, 2)"}));
 
     // The last action stays, in every group.
     ActionTileCoding single(doubleState({{0.0, 8.0}}));
     AbstractAction* only = new AbstractAction();
     single.registerAction(only);
     const std::vector<ActionProbe*> kept = fourAndEight<ActionProbe>(single);
-    const Reports refused = {"ACTIONS == 1 --> Can not remove last action!", "Action could not be removed!"};
+    const Messages refused = {"ACTIONS == 1 --> Can not remove last action!", "Action could not be removed!"};
     EXPECT_EQ(stderrReports([&] { single.unregisterAction(0); }),
-              (Reports{refused[0], refused[1], refused[0], refused[1]}));
+              (Messages{refused[0], refused[1], refused[0], refused[1]}));
     for (ActionProbe* g : kept) EXPECT_EQ(g->getNumberOfActions(), 1);
     delete only;  // unregistering hands the action back
 }

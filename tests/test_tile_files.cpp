@@ -16,7 +16,7 @@ using namespace tile_test;
 
 namespace {
 
-using Reports = std::vector<std::string>;
+using Messages = std::vector<std::string>;
 
 // ------------------------------------------------ the layout, from outside
 
@@ -145,7 +145,7 @@ struct LoadResult {
     int result;
     int groups;
     int tilings;
-    Reports errors;
+    Messages errors;
 };
 
 template <class VF>
@@ -154,7 +154,7 @@ LoadResult load(const TempDir& dir, const Bytes& bytes) {
     writeFile(path, bytes);
     VF vf(fileState());
     int result = 0;
-    const Reports errors = stderrReports([&] {
+    const Messages errors = stderrReports([&] {
         result = vf.load(path);
         VF fromFile(path);
         EXPECT_EQ(fromFile.getNumberOfGroups(), result == 0 ? vf.getNumberOfGroups() : 0);
@@ -196,7 +196,7 @@ TEST(TileFiles, SavesThatCannotWriteEverythingFail) {
     FILE* file = std::fopen(dir.file("body.bin").c_str(), "w+");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(stderrReports([&] { EXPECT_EQ(uncreated.save(file), -1); }),
-              Reports{"weights == 0 --> Maybe forgot to call create?"});
+              Messages{"weights == 0 --> Maybe forgot to call create?"});
     std::fclose(file);
 
     // A group that fails its own save after the container wrote listSize.
@@ -209,7 +209,7 @@ TEST(TileFiles, SavesThatCannotWriteEverythingFail) {
     vf.registerTiling(new StateTilings(4, listA()));
     vf.registerTiling(new FailingGroup(4, listA()));
     EXPECT_EQ(stderrReports([&] { EXPECT_EQ(vf.save(dir.file("v.bin")), -1); }),
-              (Reports{"Tiling::save returned -1", "saving valuefunction failed"}));
+              (Messages{"Tiling::save returned -1", "saving valuefunction failed"}));
 }
 
 // -------------------------------------------------------------- round trips
