@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FileIO.h"
+#include "NodeRecycling.h"
 #include "Report.h"
 #include "Utility.h"
 
@@ -617,70 +618,24 @@ const int Tilings::readBody(FILE* file) {
 }
 
 void Tilings::setTrace(const int index, const double value) {
-    const std::map<int, double>::iterator it = eTracesMap.lower_bound(index);
-    if (it != eTracesMap.end() && it->first == index) {
-        it->second = value;
-    } else {
-        putTrace(it, index, value);
-    }
+    tembra_nodes::set(eTracesMap, spareTraceNodes, index, value);
 }
 
 void Tilings::addTrace(const int index, const double value) {
-    const std::map<int, double>::iterator it = eTracesMap.lower_bound(index);
-    if (it != eTracesMap.end() && it->first == index) {
-        it->second = it->second + value;
-    } else {
-        putTrace(it, index, value);
-    }
+    tembra_nodes::add(eTracesMap, spareTraceNodes, index, value);
 }
 
 std::map<int, double>::iterator Tilings::putTrace(std::map<int, double>::const_iterator hint, const int index,
-                                                 const double value) {
-    if (spareTraceNodes.empty()) {
-        // A node more than the map ever had: room for it among the spare
-        // nodes as well, so that giving it back later allocates nothing.
-        const std::size_t nodes = eTracesMap.size() + 1;
-        if (spareTraceNodes.capacity() < nodes) spareTraceNodes.reserve(2 * nodes);
-        return eTracesMap.emplace_hint(hint, index, value);
-    }
-    std::map<int, double>::node_type node = std::move(spareTraceNodes.back());
-    spareTraceNodes.pop_back();
-    node.key() = index;
-    node.mapped() = value;
-    const std::map<int, double>::iterator entry = eTracesMap.insert(hint, std::move(node));
-    // An index that had an entry after all keeps it, and the node goes back.
-    if (!node.empty()) spareTraceNodes.push_back(std::move(node));
-    return entry;
+                                             const double value) {
+    return tembra_nodes::put(eTracesMap, spareTraceNodes, hint, index, value);
 }
 
 std::map<int, double>::iterator Tilings::dropTrace(const std::map<int, double>::iterator entry) {
-    std::map<int, double>::iterator next = entry;
-    ++next;
-    spareTraceNodes.push_back(eTracesMap.extract(entry));
-    return next;
+    return tembra_nodes::drop(eTracesMap, spareTraceNodes, entry);
 }
 
-void Tilings::clearTraceMap() {
-    while (!eTracesMap.empty()) spareTraceNodes.push_back(eTracesMap.extract(eTracesMap.begin()));
-}
+void Tilings::clearTraceMap() { tembra_nodes::clear(eTracesMap, spareTraceNodes); }
 
-void Tilings::recordVisit(const int index) {
-    const std::set<int>::iterator it = episodeIndexHistorySet.lower_bound(index);
-    if (it != episodeIndexHistorySet.end() && *it == index) return;
-    if (spareVisitNodes.empty()) {
-        const std::size_t nodes = episodeIndexHistorySet.size() + 1;
-        if (spareVisitNodes.capacity() < nodes) spareVisitNodes.reserve(2 * nodes);
-        episodeIndexHistorySet.emplace_hint(it, index);
-        return;
-    }
-    std::set<int>::node_type node = std::move(spareVisitNodes.back());
-    spareVisitNodes.pop_back();
-    node.value() = index;
-    episodeIndexHistorySet.insert(it, std::move(node));
-}
+void Tilings::recordVisit(const int index) { tembra_nodes::insert(episodeIndexHistorySet, spareVisitNodes, index); }
 
-void Tilings::clearVisits() {
-    while (!episodeIndexHistorySet.empty()) {
-        spareVisitNodes.push_back(episodeIndexHistorySet.extract(episodeIndexHistorySet.begin()));
-    }
-}
+void Tilings::clearVisits() { tembra_nodes::clear(episodeIndexHistorySet, spareVisitNodes); }
