@@ -8,6 +8,8 @@
 #                        into learning-curve.png (needs gnuplot)
 #   make bench           build and run the benchmarks
 #   make install PREFIX=/some/prefix
+#   make format         apply .clang-format to the library, tools, examples and fuzz harnesses
+#   make format-check   fail when one of them is not formatted
 # Variables: JOBS (default 2), WERROR=ON (warnings are errors), CMAKE_FLAGS
 # (more -D options for every configuration).
 BUILD_DIR ?= build
@@ -34,7 +36,7 @@ BENCH_ARGS ?=
 COMMON_FLAGS = $(if $(WERROR),-DTEMBRA_WERROR=$(WERROR)) $(CMAKE_FLAGS)
 CTEST = ctest --output-on-failure -j $(JOBS) --test-dir
 
-.PHONY: all configure build test test-i386 test-sanitize demo plot bench fuzz install clean
+.PHONY: all configure build test test-i386 test-sanitize demo plot bench fuzz install format format-check clean
 
 all: build
 
@@ -106,6 +108,17 @@ bench:
 fuzz:
 	TEMBRA_FUZZ_RUNS=$(FUZZ_RUNS) TEMBRA_FUZZ_BUILD_DIR=$(FUZZ_BUILD_DIR) \
 	  TEMBRA_FUZZ_CMAKE_FLAGS="$(COMMON_FLAGS)" fuzz/run.sh
+
+# Tests and benchmarks keep their hand-laid tables and are left out.
+FORMAT_FILES = $(wildcard include/tembra/*.h src/*/*.h src/*/*.cpp tools/*.h tools/*.cpp \
+                 examples/*.h examples/*.cpp fuzz/*.h fuzz/*.cpp)
+CLANG_FORMAT ?= clang-format
+
+format:
+	$(CLANG_FORMAT) -i $(FORMAT_FILES)
+
+format-check:
+	@$(CLANG_FORMAT) --dry-run --Werror $(FORMAT_FILES) && echo "make format-check: $(words $(FORMAT_FILES)) files formatted as .clang-format says"
 
 install: build
 	cmake --install $(BUILD_DIR) $(if $(PREFIX),--prefix $(PREFIX),)

@@ -20,9 +20,9 @@
 #include <sys/stat.h>
 
 struct ExampleOptions {
-    std::string config;   // configuration file of the learner
-    std::string csv;      // learning curve; empty: none
-    std::string out;      // where the learnt value function is saved
+    std::string config;  // configuration file of the learner
+    std::string csv;     // learning curve; empty: none
+    std::string out;     // where the learnt value function is saved
     unsigned int seed = 1;
     bool seedGiven = false;
     int episodes;
@@ -64,8 +64,8 @@ struct ExampleOptions {
     }
 
     bool usage(const char* program) const {
-        std::cerr << "usage: " << program
-                  << " [--config FILE] [--seed N] [--episodes N] [--csv FILE] [--out FILE]" << std::endl;
+        std::cerr << "usage: " << program << " [--config FILE] [--seed N] [--episodes N] [--csv FILE] [--out FILE]"
+                  << std::endl;
         return false;
     }
 };

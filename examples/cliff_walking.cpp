@@ -187,8 +187,7 @@ private:
 };
 
 void printPath(const std::string& label, const GreedyPath& path) {
-    std::cout << label << " greedy path: return " << path.ret
-              << (path.reachesGoal ? "" : " (does not reach the goal)")
+    std::cout << label << " greedy path: return " << path.ret << (path.reachesGoal ? "" : " (does not reach the goal)")
               << (path.alongTheEdge ? ", along the cliff edge" : ", away from the cliff edge") << std::endl;
     for (const std::string& line : path.picture) std::cout << "    " << line << std::endl;
 }
@@ -244,7 +243,9 @@ int main(int argc, char** argv) {
     printPath("Sarsa", sarsaPath);
     printPath("Q-learning (Watkins)", watkinsPath);
     const bool asInTheTextbook = sarsaPath.reachesGoal && !sarsaPath.alongTheEdge && watkinsPath.ret == -13.0;
-    std::cout << "result: " << (asInTheTextbook ? "Sarsa safe, Q-learning optimal (learned)" : "paths differ from the textbook picture")
+    std::cout << "result: "
+              << (asInTheTextbook ? "Sarsa safe, Q-learning optimal (learned)"
+                                  : "paths differ from the textbook picture")
               << std::endl;
     return 0;
 }

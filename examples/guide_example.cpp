@@ -86,9 +86,9 @@ int main(int argc, char** argv) {
     state->registerVariable("cell", 0, DOOR);  // id 0; values 0..6
 
     ActionLookupTable* table = new ActionLookupTable(state);  // owns the State
-    table->registerAction(new Step(-1));  // index 0; the table owns it
-    table->registerAction(new Step(+1));  // index 1
-    table->create();                      // after the last registerAction
+    table->registerAction(new Step(-1));                      // index 0; the table owns it
+    table->registerAction(new Step(+1));                      // index 1
+    table->create();                                          // after the last registerAction
     // [build]
 
     // [learn]

@@ -29,14 +29,16 @@ const double MIN_POSITION = -1.2;
 const double MAX_POSITION = 0.5;
 const double MAX_SPEED = 0.07;
 const int TILINGS = 8;
-const int TILES = 8;            // per variable and tiling
+const int TILES = 8;  // per variable and tiling
 const int GREEDY_RUNS = 5;
 const int STEP_LIMIT = 100000;  // a greedy run that never reaches the goal stops here
 
 class Throttle : public AbstractAction {
 public:
     explicit Throttle(int direction) : direction(direction) {}
-    void addInformation(std::ostream& os) const { os << (direction < 0 ? "reverse" : direction > 0 ? "forward" : "coast"); }
+    void addInformation(std::ostream& os) const {
+        os << (direction < 0 ? "reverse" : direction > 0 ? "forward" : "coast");
+    }
     const int direction;
 };
 

@@ -124,7 +124,9 @@ public:
 
     State& state() { return *valueFunction().getStatePtr(); }
     // Saves what was read; the library's own writer.
-    bool saveTo(const std::string& file) { return valueFunction().getStatePtr() != nullptr && valueFunction().save(file) == 0; }
+    bool saveTo(const std::string& file) {
+        return valueFunction().getStatePtr() != nullptr && valueFunction().save(file) == 0;
+    }
 };
 
 // --- lookup tables -----------------------------------------------------------
@@ -148,7 +150,8 @@ public:
     void describeRepresentation(std::ostream& out) override {
         out << "table        strides";
         const int* strides = table_->strides();
-        for (unsigned int v = 0; strides != nullptr && v < state().getNumberOfVariables(); ++v) out << ' ' << strides[v];
+        for (unsigned int v = 0; strides != nullptr && v < state().getNumberOfVariables(); ++v)
+            out << ' ' << strides[v];
         out << ", ARRAY_SIZE " << table_->arraySize() << ", traces " << storageText(table_->storage()) << '\n';
     }
 
@@ -314,8 +317,8 @@ public:
             const Types::TILINGS_VAR_STRUCT* vars = GroupAccess::variables(group);
             const int* tiles = GroupAccess::tileCounts(group);
             const double* width = GroupAccess::widths(group);
-            for (int d = 0; vars != nullptr && tiles != nullptr && width != nullptr && d < GroupAccess::dimensions(group);
-                 ++d) {
+            for (int d = 0;
+                 vars != nullptr && tiles != nullptr && width != nullptr && d < GroupAccess::dimensions(group); ++d) {
                 const Types::TILE_TYPE type = vars[d].tileType;
                 const std::string typeName = tileTypeName(type) == std::string("unknown")
                                                  ? "tile type " + std::to_string(static_cast<int>(type))
@@ -485,7 +488,7 @@ struct Probe {
     Match match = Match::DIFFERENT;
     long long extra = 0;
     long long weights = 0;  // of what was read, when it could be saved
-    std::string reason;  // the library's first report, when the read failed
+    std::string reason;     // the library's first report, when the read failed
 };
 
 Probe probe(const Reader& reader, const std::string& file, const ScratchDir& scratch) {

@@ -219,8 +219,11 @@ public:
         switch (key.kind) {
             case Kind::NUMBER: return numberText(this->*key.number);
             case Kind::ACTION_SELECTION:
-                return ACTION_SELECTION == GREEDY ? "GREEDY" : ACTION_SELECTION == EPSILON_GREEDY ? "EPSILON_GREEDY" : "SOFTMAX";
-            case Kind::TRACES: return TRACES == REPLACING ? "REPLACING" : TRACES == ACCUMULATING ? "ACCUMULATING" : "NONE";
+                return ACTION_SELECTION == GREEDY           ? "GREEDY"
+                       : ACTION_SELECTION == EPSILON_GREEDY ? "EPSILON_GREEDY"
+                                                            : "SOFTMAX";
+            case Kind::TRACES:
+                return TRACES == REPLACING ? "REPLACING" : TRACES == ACCUMULATING ? "ACCUMULATING" : "NONE";
         }
         return std::string();
     }
@@ -325,7 +328,8 @@ std::vector<unsigned long> parseSeeds(const std::string& text) {
             last = parseSeed(part.substr(dash + 1));
             if (first > last) usageError("seed range " + printable(part) + " runs backwards");
         }
-        if (last - first >= static_cast<unsigned long>(MAX_RUNS)) usageError("seed range " + printable(part) + " is too long");
+        if (last - first >= static_cast<unsigned long>(MAX_RUNS))
+            usageError("seed range " + printable(part) + " is too long");
         for (unsigned long seed = first;; ++seed) {
             if (!seen.insert(seed).second) usageError("seed " + std::to_string(seed) + " is given twice");
             seeds.push_back(seed);
@@ -443,7 +447,8 @@ void writeConfigurations(const SweepOptions& options, const std::string& out, co
         baseSource = baseCopy;
     } else {
         std::ifstream probe(baseSource);
-        if (!probe) usageError("cannot read the base configuration " + printable(baseSource) + ": " + std::strerror(errno));
+        if (!probe)
+            usageError("cannot read the base configuration " + printable(baseSource) + ": " + std::strerror(errno));
         if (!isFile(baseSource)) usageError("the base configuration " + printable(baseSource) + " is not a file");
     }
     {
@@ -455,13 +460,15 @@ void writeConfigurations(const SweepOptions& options, const std::string& out, co
         for (const Run& run : runs) {
             const std::string conf = out + "/" + run.directory + "/" + RUN_CONF;
             ConfigWriter config(baseCopy);
-            for (std::size_t p = 0; p < options.parameters.size(); ++p) config.set(*options.parameters[p].key, run.values[p]);
+            for (std::size_t p = 0; p < options.parameters.size(); ++p)
+                config.set(*options.parameters[p].key, run.values[p]);
             config.writeTo(conf);
             ConfigWriter check(conf);
             for (std::size_t p = 0; p < options.parameters.size(); ++p) {
                 const Key& key = *options.parameters[p].key;
                 if (check.get(key) != run.values[p]) {
-                    failure(printable(conf) + " holds " + key.name + " " + check.get(key) + " instead of " + run.values[p]);
+                    failure(printable(conf) + " holds " + key.name + " " + check.get(key) + " instead of " +
+                            run.values[p]);
                 }
             }
         }
@@ -508,12 +515,14 @@ int sweep(const SweepOptions& options) {
     if (!options.slurm && (!options.time.empty() || !options.partition.empty() || !options.sbatchOptions.empty())) {
         usageError("--time, --partition and --sbatch go with --slurm");
     }
-    if (options.slurm && (options.resume || options.resumeFailed || !options.sshlogins.empty() || !options.joblog.empty())) {
+    if (options.slurm &&
+        (options.resume || options.resumeFailed || !options.sshlogins.empty() || !options.joblog.empty())) {
         usageError("--joblog, --resume and --sshlogin are GNU parallel's; Slurm keeps its own records");
     }
     if (options.slurm && !options.jobs.empty() &&
         (options.jobs.find_first_not_of("0123456789") != std::string::npos || std::atol(options.jobs.c_str()) < 1)) {
-        usageError("with --slurm, --jobs is the number of array tasks running at once, not '" + printable(options.jobs) + "'");
+        usageError("with --slurm, --jobs is the number of array tasks running at once, not '" +
+                   printable(options.jobs) + "'");
     }
     if (options.signalTime.empty() || options.signalTime.find_first_not_of("0123456789") != std::string::npos) {
         usageError("--signal-time takes seconds, not '" + printable(options.signalTime) + "'");
@@ -580,7 +589,8 @@ int sweep(const SweepOptions& options) {
     }
 
     if (!executableInPath("parallel")) {
-        failure("GNU parallel is not installed (Debian: apt-get install parallel); --slurm or --dry-run work without it");
+        failure(
+            "GNU parallel is not installed (Debian: apt-get install parallel); --slurm or --dry-run work without it");
     }
     std::vector<std::string> arguments = {"parallel"};
     if (!options.jobs.empty()) arguments.insert(arguments.end(), {"--jobs", options.jobs});
@@ -636,8 +646,8 @@ bool readCurve(const std::string& path, Curve& curve, std::string& problem) {
             continue;
         }
         if (fields.size() != curve.header.size()) {
-            problem = "line " + std::to_string(lineNumber) + " has " + std::to_string(fields.size()) + " fields, the header " +
-                      std::to_string(curve.header.size());
+            problem = "line " + std::to_string(lineNumber) + " has " + std::to_string(fields.size()) +
+                      " fields, the header " + std::to_string(curve.header.size());
             return false;
         }
         std::vector<double> row;
@@ -785,32 +795,36 @@ int summarize(const SummaryOptions& options) {
             Curve curve;
             std::string problem;
             if (!readCurve(path, curve, problem)) {
-                std::cerr << PROGRAM << ": warning: " << printable(path) << ": " << problem << "; run left out" << std::endl;
+                std::cerr << PROGRAM << ": warning: " << printable(path) << ": " << problem << "; run left out"
+                          << std::endl;
                 continue;
             }
             const auto at = std::find(curve.header.begin(), curve.header.end(), options.column);
             if (at == curve.header.end()) {
-                std::cerr << PROGRAM << ": warning: " << printable(path) << " has no column '" << printable(options.column)
-                          << "'; run left out" << std::endl;
+                std::cerr << PROGRAM << ": warning: " << printable(path) << " has no column '"
+                          << printable(options.column) << "'; run left out" << std::endl;
                 continue;
             }
             if (!group.curves.empty() && group.curves.front().header != curve.header) {
-                std::cerr << PROGRAM << ": warning: " << printable(path) << " has other columns than its siblings; run left out"
-                          << std::endl;
+                std::cerr << PROGRAM << ": warning: " << printable(path)
+                          << " has other columns than its siblings; run left out" << std::endl;
                 continue;
             }
             const long long episodes = static_cast<long long>(curve.rows.size());
             if (episodes == 0) {
-                std::cerr << PROGRAM << ": warning: " << printable(path) << " has no episodes; run left out" << std::endl;
+                std::cerr << PROGRAM << ": warning: " << printable(path) << " has no episodes; run left out"
+                          << std::endl;
                 continue;
             }
             const std::size_t column = static_cast<std::size_t>(at - curve.header.begin());
             long long last = options.last > 0
                                  ? options.last
-                                 : static_cast<long long>(std::ceil(static_cast<double>(episodes) * options.lastPercent / 100.0 - 1e-9));
+                                 : static_cast<long long>(
+                                       std::ceil(static_cast<double>(episodes) * options.lastPercent / 100.0 - 1e-9));
             last = std::max(1LL, std::min(last, episodes));
             double sum = 0.0;
-            for (long long r = episodes - last; r < episodes; ++r) sum += curve.rows[static_cast<std::size_t>(r)][column];
+            for (long long r = episodes - last; r < episodes; ++r)
+                sum += curve.rows[static_cast<std::size_t>(r)][column];
             group.values.push_back(sum / static_cast<double>(last));
             group.minEpisodes = std::min(group.minEpisodes, episodes);
             group.maxEpisodes = std::max(group.maxEpisodes, episodes);
@@ -848,14 +862,14 @@ int summarize(const SummaryOptions& options) {
             }
         }
         const bool any = !group.values.empty();
-        table.push_back({group.combination, group.file,
-                         std::to_string(group.values.size()) + "/" + std::to_string(group.expected),
-                         any ? range(group.minEpisodes, group.maxEpisodes) : "-", any ? range(group.minLast, group.maxLast) : "-",
-                         formatNumber(mean, 6), group.values.size() > 1 ? formatNumber(stderror, 6) : "-"});
+        table.push_back(
+            {group.combination, group.file, std::to_string(group.values.size()) + "/" + std::to_string(group.expected),
+             any ? range(group.minEpisodes, group.maxEpisodes) : "-", any ? range(group.minLast, group.maxLast) : "-",
+             formatNumber(mean, 6), group.values.size() > 1 ? formatNumber(stderror, 6) : "-"});
         csv << csvField(group.combination) << ',' << csvField(group.file) << ',' << group.values.size() << ','
             << group.expected << ',' << (any ? std::to_string(group.minEpisodes) : "") << ','
-            << (any ? std::to_string(group.maxEpisodes) : "") << ',' << (any ? std::to_string(group.minLast) : "") << ','
-            << (any ? std::to_string(group.maxLast) : "") << ',' << formatNumber(mean, 17) << ','
+            << (any ? std::to_string(group.maxEpisodes) : "") << ',' << (any ? std::to_string(group.minLast) : "")
+            << ',' << (any ? std::to_string(group.maxLast) : "") << ',' << formatNumber(mean, 17) << ','
             << formatNumber(stderror, 17) << "\n";
         if (any) {
             const std::string curveDir = summaryDir + "/" + group.directory;
@@ -1033,7 +1047,8 @@ int run(int argc, char** argv) {
     for (; i < argc; ++i) sweepOptions.command.push_back(argv[i]);
     // Option values end up in a shell script or a command line: no line
     // breaks, which would start a new command there.
-    for (const std::string* text : {&sweepOptions.time, &sweepOptions.partition, &sweepOptions.jobs, &sweepOptions.out}) {
+    for (const std::string* text :
+         {&sweepOptions.time, &sweepOptions.partition, &sweepOptions.jobs, &sweepOptions.out}) {
         if (text->find_first_of("\n\r") != std::string::npos) usageError("a line break in an option value");
     }
     for (const std::string& text : sweepOptions.sbatchOptions) {

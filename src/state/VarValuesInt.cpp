@@ -2,15 +2,13 @@
 
 #include <cstdint>
 
-#include "FileIO.h"
+#include "core/FileIO.h"
 #include "Report.h"
 
 VarValuesInt::VarValuesInt(const std::string& varName, const int aMinValue, const int aMaxValue)
     : VarValues(varName), value(midpoint(aMinValue, aMaxValue)), minValue(aMinValue), maxValue(aMaxValue) {}
 
-VarValuesInt::VarValuesInt(FILE* file) : VarValues(""), value(0), minValue(0), maxValue(0) {
-    (void)load(file);
-}
+VarValuesInt::VarValuesInt(FILE* file) : VarValues(""), value(0), minValue(0), maxValue(0) { (void)load(file); }
 
 VarValuesInt::~VarValuesInt() = default;
 

@@ -1,4 +1,4 @@
-#include "FileIO.h"
+#include "core/FileIO.h"
 
 #include <cerrno>
 #include <cstring>
@@ -18,8 +18,8 @@ inline void putLE32(unsigned char* out, uint32_t v) {
 }
 
 inline uint32_t getLE32(const unsigned char* in) {
-    return static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) |
-           (static_cast<uint32_t>(in[2]) << 16) | (static_cast<uint32_t>(in[3]) << 24);
+    return static_cast<uint32_t>(in[0]) | (static_cast<uint32_t>(in[1]) << 8) | (static_cast<uint32_t>(in[2]) << 16) |
+           (static_cast<uint32_t>(in[3]) << 24);
 }
 
 inline void putLE64(unsigned char* out, uint64_t v) {
@@ -89,9 +89,7 @@ bool writeDouble(FILE* file, double value) {
     return writeExactly(file, bytes, sizeof bytes);
 }
 
-bool writeBytes(FILE* file, const void* data, std::size_t count) {
-    return writeExactly(file, data, count);
-}
+bool writeBytes(FILE* file, const void* data, std::size_t count) { return writeExactly(file, data, count); }
 
 bool writeInt32Array(FILE* file, const int* values, std::size_t count) {
     unsigned char buffer[CHUNK_ITEMS * 4];

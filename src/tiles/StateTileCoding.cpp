@@ -55,7 +55,8 @@ void StateTileCoding::registerTiling(StateTilings* stateTilingPtr) {
 
 const double StateTileCoding::getStateValue() const {
     double value = 0.0;
-    for (const Tilings* tilingPtr : tilingPtrList) value += static_cast<const StateTilings*>(tilingPtr)->getStateValue();
+    for (const Tilings* tilingPtr : tilingPtrList)
+        value += static_cast<const StateTilings*>(tilingPtr)->getStateValue();
     return value;
 }
 

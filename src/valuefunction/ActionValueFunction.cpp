@@ -3,7 +3,7 @@
 #include <cfloat>
 #include <cstdint>
 
-#include "FileIO.h"
+#include "core/FileIO.h"
 #include "Utility.h"
 
 ActionValueFunction::ActionValueFunction(State* aStatePtr)

@@ -31,9 +31,7 @@ bool isEnd(const int c) { return CharTraits::eq_int_type(c, CharTraits::eof()); 
 
 // The white space that separates words, independent of any locale (and
 // safe for bytes above 127).
-bool isWhiteSpace(const int c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
+bool isWhiteSpace(const int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 enum class LineEnd { NEWLINE, END_OF_FILE, TOO_LONG };
 
@@ -313,21 +311,11 @@ void Tembra::checkPendingSignals() {
             return;
         }
         switch (sig) {
-            case SIGUSR1:
-                sigUsr1();
-                break;
-            case SIGUSR2:
-                sigUsr2();
-                break;
-            case SIGTERM:
-                sigTerm();
-                break;
-            case SIGINT:
-                sigInt();
-                break;
-            default:
-                TEMBRA_ERROR("Unknown signal = " << sig);
-                break;
+            case SIGUSR1: sigUsr1(); break;
+            case SIGUSR2: sigUsr2(); break;
+            case SIGTERM: sigTerm(); break;
+            case SIGINT: sigInt(); break;
+            default: TEMBRA_ERROR("Unknown signal = " << sig); break;
         }
         if (sigdelset(&pendingSignals, sig) == -1) return;
     }

@@ -13,18 +13,12 @@ const bool Sarsa::checkValueFunction() const { return avfPtr != nullptr; }
 
 void Sarsa::selectAction() {
     switch (ACTION_SELECTION) {
-        case GREEDY:
-            value = avfPtr->setGreedyActionIndex();
-            break;
+        case GREEDY: value = avfPtr->setGreedyActionIndex(); break;
         case EPSILON_GREEDY:
             value = randomAction() ? avfPtr->setRandomActionIndex() : avfPtr->setGreedyActionIndex();
             break;
-        case SOFTMAX:
-            value = avfPtr->setSoftMaxActionIndex(TEMPERATURE);
-            break;
-        default:
-            TEMBRA_ERROR("Unknown ACTION_SELECTION " << static_cast<int>(ACTION_SELECTION));
-            break;
+        case SOFTMAX: value = avfPtr->setSoftMaxActionIndex(TEMPERATURE); break;
+        default: TEMBRA_ERROR("Unknown ACTION_SELECTION " << static_cast<int>(ACTION_SELECTION)); break;
     }
 }
 

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <vector>
 
-#include "FileIO.h"
+#include "core/FileIO.h"
 #include "Report.h"
 
 VarValues::VarValues(const std::string& varName) : name(varName) {}

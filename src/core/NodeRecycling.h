@@ -15,9 +15,8 @@ namespace tembra_nodes {
 
 // A new entry for a key that has none, placed with hint as by emplace_hint.
 template <class Map>
-typename Map::iterator put(Map& map, std::vector<typename Map::node_type>& spare,
-                           typename Map::const_iterator hint, const typename Map::key_type& key,
-                           const typename Map::mapped_type& value) {
+typename Map::iterator put(Map& map, std::vector<typename Map::node_type>& spare, typename Map::const_iterator hint,
+                           const typename Map::key_type& key, const typename Map::mapped_type& value) {
     if (spare.empty()) {
         // A node more than the map ever had: room for it among the spare
         // nodes as well, so that giving it back later allocates nothing.

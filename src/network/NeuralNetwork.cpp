@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <new>
 
-#include "FileIO.h"
+#include "core/FileIO.h"
 #include "Report.h"
 #include "Utility.h"
 
@@ -91,7 +91,8 @@ const char* const NOT_BUILT = " == 0 --> the network was not built (construction
         return;
     }
     for (int h = 0; h < H; ++h) {
-        for (int o = 0; o < O; ++o) factors[h * O + o] = weights[h * O + o] * derivatives[o] * hidden[h] * (1 - hidden[h]);
+        for (int o = 0; o < O; ++o)
+            factors[h * O + o] = weights[h * O + o] * derivatives[o] * hidden[h] * (1 - hidden[h]);
     }
 }
 
@@ -326,7 +327,8 @@ void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
     if (hiddenOutputWeights == nullptr) {
         TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
     } else if (hiddenOutputTraces == nullptr) {
-        TEMBRA_ERROR("hiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
+        TEMBRA_ERROR(
+            "hiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
     } else {
         addScaled(hiddenOutputWeights, hiddenOutputTraces, H * O, FACTOR);
     }
@@ -364,8 +366,8 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
     }
     if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr ||
         gradientFactors == nullptr) {
-        TEMBRA_ERROR((inputValues == nullptr    ? "inputValues"
-                      : hiddenValues == nullptr ? "hiddenValues"
+        TEMBRA_ERROR((inputValues == nullptr           ? "inputValues"
+                      : hiddenValues == nullptr        ? "hiddenValues"
                       : hiddenOutputWeights == nullptr ? "hiddenOutputWeights"
                                                        : "gradientFactors")
                      << NOT_BUILT);
@@ -404,13 +406,15 @@ void NeuralNetwork::checkWeightLimit() {
         TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
     } else {
         const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k) hiddenOutputWeights[k] = minMax(hiddenOutputWeights[k], minWeightLimit, maxWeightLimit);
+        for (int k = 0; k < HO; ++k)
+            hiddenOutputWeights[k] = minMax(hiddenOutputWeights[k], minWeightLimit, maxWeightLimit);
     }
     if (inputHiddenWeights == nullptr) {
         TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
     } else {
         const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k) inputHiddenWeights[k] = minMax(inputHiddenWeights[k], minWeightLimit, maxWeightLimit);
+        for (int k = 0; k < IH; ++k)
+            inputHiddenWeights[k] = minMax(inputHiddenWeights[k], minWeightLimit, maxWeightLimit);
     }
 }
 

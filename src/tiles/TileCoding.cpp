@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "FileIO.h"
+#include "core/FileIO.h"
 #include "Report.h"
 
 TileCoding::TileCoding() : numberOfTilings(0) {}
@@ -42,7 +42,8 @@ const long long TileCoding::readListSize(FILE* file, const char* function, const
         return -1;
     }
     if (!tembra_io::fits(file, listSize, Tilings::MIN_BODY_BYTES)) {
-        TEMBRA_ERROR_AT(function, line, "listSize = " << listSize << " --> more groups than the rest of the file can hold");
+        TEMBRA_ERROR_AT(function, line,
+                        "listSize = " << listSize << " --> more groups than the rest of the file can hold");
         return -1;
     }
     return listSize;

@@ -19,7 +19,9 @@ void ActionTileCoding::initWeights(const double (*initFunctionPtr)()) { TileCodi
 
 void ActionTileCoding::initEligibilityTraces() { TileCoding::initEligibilityTraces(); }
 
-void ActionTileCoding::updateWeights(const double ALPHA, const double DELTA) { TileCoding::updateWeights(ALPHA, DELTA); }
+void ActionTileCoding::updateWeights(const double ALPHA, const double DELTA) {
+    TileCoding::updateWeights(ALPHA, DELTA);
+}
 
 void ActionTileCoding::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
     TileCoding::updateEligibilityTraces(GAMMA, LAMBDA);
@@ -88,7 +90,8 @@ void ActionTileCoding::replacingTraces(const double VALUE) {
         static_cast<ActionTilings*>(tilingPtr)->replacingTraces(VALUE, activeActionIndex);
     }
     if (episodeStateHistory) {
-        for (Tilings* tilingPtr : tilingPtrList) static_cast<ActionTilings*>(tilingPtr)->storeEpisodeState(activeActionIndex);
+        for (Tilings* tilingPtr : tilingPtrList)
+            static_cast<ActionTilings*>(tilingPtr)->storeEpisodeState(activeActionIndex);
     }
 }
 
@@ -98,15 +101,18 @@ void ActionTileCoding::accumulatingTraces(const double VALUE) {
         static_cast<ActionTilings*>(tilingPtr)->accumulatingTraces(VALUE, activeActionIndex);
     }
     if (episodeStateHistory) {
-        for (Tilings* tilingPtr : tilingPtrList) static_cast<ActionTilings*>(tilingPtr)->storeEpisodeState(activeActionIndex);
+        for (Tilings* tilingPtr : tilingPtrList)
+            static_cast<ActionTilings*>(tilingPtr)->storeEpisodeState(activeActionIndex);
     }
 }
 
 void ActionTileCoding::storeState() {
     if (!checkActiveAction(__func__, __LINE__)) return;
-    for (Tilings* tilingPtr : tilingPtrList) static_cast<ActionTilings*>(tilingPtr)->storeActiveTiles(activeActionIndex);
+    for (Tilings* tilingPtr : tilingPtrList)
+        static_cast<ActionTilings*>(tilingPtr)->storeActiveTiles(activeActionIndex);
     if (episodeStateHistory) {
-        for (Tilings* tilingPtr : tilingPtrList) static_cast<ActionTilings*>(tilingPtr)->storeEpisodeState(activeActionIndex);
+        for (Tilings* tilingPtr : tilingPtrList)
+            static_cast<ActionTilings*>(tilingPtr)->storeEpisodeState(activeActionIndex);
     }
 }
 

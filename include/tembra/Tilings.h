@@ -120,9 +120,7 @@ protected:
     // The exclusive upper bound of an active tile entry: every action's
     // weight of that tile lies within the array. Without weights no entry
     // is a tile (and a refused layout's counts may not even multiply).
-    const int activeIndexLimit() const {
-        return weights == nullptr ? 0 : ARRAY_SIZE - TILINGS * (layoutActions() - 1);
-    }
+    const int activeIndexLimit() const { return weights == nullptr ? 0 : ARRAY_SIZE - TILINGS * (layoutActions() - 1); }
     // Every weight index is in [0, ARRAY_SIZE).
     const bool isWeightIndex(const int index) const { return index >= 0 && index < ARRAY_SIZE; }
     // Adds value to the weights of the stored active indices.

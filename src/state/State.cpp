@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "FileIO.h"
+#include "core/FileIO.h"
 
 State::State() : varType(UNDEF) {}
 
@@ -54,8 +54,7 @@ const unsigned int State::getVariableId(const std::string& name) const {
 }
 
 const int State::save(FILE* file) const {
-    if (!tembra_io::writeUInt32(file, static_cast<uint32_t>(vars.size())) ||
-        !tembra_io::writeInt32(file, varType)) {
+    if (!tembra_io::writeUInt32(file, static_cast<uint32_t>(vars.size())) || !tembra_io::writeInt32(file, varType)) {
         TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
         return -1;
     }

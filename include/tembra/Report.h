@@ -29,24 +29,22 @@ constexpr const char* baseName(const char* path) {
 
 // The message is formatted before anything is written, so that an errno it
 // quotes is the one the failing call left, not one the output may set.
-#define TEMBRA_REPORT_TO(stream, prefix, message)                                  \
-    do {                                                                           \
-        std::ostringstream tembraReportText_;                                      \
-        tembraReportText_ << message;                                              \
-        (stream) << prefix "File: " << ::tembra_detail::baseName(__FILE__)         \
-                 << "   Function: " << __func__ << "   Line: " << __LINE__         \
-                 << "    --> " << tembraReportText_.str() << std::endl;            \
+#define TEMBRA_REPORT_TO(stream, prefix, message)                                                         \
+    do {                                                                                                  \
+        std::ostringstream tembraReportText_;                                                             \
+        tembraReportText_ << message;                                                                     \
+        (stream) << prefix "File: " << ::tembra_detail::baseName(__FILE__) << "   Function: " << __func__ \
+                 << "   Line: " << __LINE__ << "    --> " << tembraReportText_.str() << std::endl;        \
     } while (0)
 
 // The same, for a helper that reports on behalf of the operation (and
 // line) that called it.
-#define TEMBRA_REPORT_AT(stream, prefix, function, line, message)                  \
-    do {                                                                           \
-        std::ostringstream tembraReportText_;                                      \
-        tembraReportText_ << message;                                              \
-        (stream) << prefix "File: " << ::tembra_detail::baseName(__FILE__)         \
-                 << "   Function: " << (function) << "   Line: " << (line)         \
-                 << "    --> " << tembraReportText_.str() << std::endl;            \
+#define TEMBRA_REPORT_AT(stream, prefix, function, line, message)                                           \
+    do {                                                                                                    \
+        std::ostringstream tembraReportText_;                                                               \
+        tembraReportText_ << message;                                                                       \
+        (stream) << prefix "File: " << ::tembra_detail::baseName(__FILE__) << "   Function: " << (function) \
+                 << "   Line: " << (line) << "    --> " << tembraReportText_.str() << std::endl;            \
     } while (0)
 
 #define TEMBRA_ERROR(message) TEMBRA_REPORT_TO(std::cerr, "ERROR: ", message)

@@ -52,9 +52,7 @@ void Watkins::step() {
             }
             break;
         }
-        default:
-            TEMBRA_ERROR("Unknown ACTION_SELECTION " << static_cast<int>(ACTION_SELECTION));
-            break;
+        default: TEMBRA_ERROR("Unknown ACTION_SELECTION " << static_cast<int>(ACTION_SELECTION)); break;
     }
     if (TRACES == NONE) {
         avfPtr->storeState();

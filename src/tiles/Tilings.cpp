@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "FileIO.h"
-#include "NodeRecycling.h"
+#include "core/FileIO.h"
+#include "core/NodeRecycling.h"
 #include "Report.h"
 #include "Utility.h"
 
@@ -237,9 +237,7 @@ void Tilings::initEligibilityTraces() {
             if (eTraces == nullptr) return;
             for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = 0.0;
             return;
-        case Types::MAP:
-            clearTraceMap();
-            return;
+        case Types::MAP: clearTraceMap(); return;
     }
     TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
 }
@@ -520,8 +518,7 @@ const int Tilings::readBody(FILE* file) {
     }
     // vars, widths, tile counts and strides take 32 bytes per variable, the
     // offsets 8 per variable and tiling.
-    if (!tembra_io::fits(file, readDimensions, 32 + 8) ||
-        !tembra_io::fits(file, readTilings, 8LL * readDimensions)) {
+    if (!tembra_io::fits(file, readDimensions, 32 + 8) || !tembra_io::fits(file, readTilings, 8LL * readDimensions)) {
         TEMBRA_ERROR("TILINGS = " << readTilings << ", DIMENSIONS = " << readDimensions
                                   << " --> more than the rest of the file can hold");
         return -1;
@@ -545,9 +542,8 @@ const int Tilings::readBody(FILE* file) {
             TEMBRA_ERROR("Unknown Tiletype[" << tileType << "] for Variable with id = " << id);
             return -1;
         }
-        if (statePtr != nullptr &&
-            (id < 0 || static_cast<unsigned int>(id) >= statePtr->getNumberOfVariables() ||
-             statePtr->getType() != State::DOUBLE)) {
+        if (statePtr != nullptr && (id < 0 || static_cast<unsigned int>(id) >= statePtr->getNumberOfVariables() ||
+                                    statePtr->getType() != State::DOUBLE)) {
             TEMBRA_ERROR("Variable id = " << id << " --> the State has no such floating-point variable");
             return -1;
         }
@@ -626,7 +622,7 @@ void Tilings::addTrace(const int index, const double value) {
 }
 
 std::map<int, double>::iterator Tilings::putTrace(std::map<int, double>::const_iterator hint, const int index,
-                                             const double value) {
+                                                  const double value) {
     return tembra_nodes::put(eTracesMap, spareTraceNodes, hint, index, value);
 }
 

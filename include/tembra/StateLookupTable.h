@@ -25,9 +25,9 @@ public:
 
     // The file-name forms of StateValueFunction and the clamp with explicit
     // limits of LookupTable stay reachable beside the overrides below.
-    using StateValueFunction::save;
-    using StateValueFunction::load;
     using LookupTable::checkWeightLimit;
+    using StateValueFunction::load;
+    using StateValueFunction::save;
 
     // One body for both bases: these forward to LookupTable.
     void initWeights(const double (*initFunctionPtr)()) override;

@@ -30,8 +30,8 @@ public:
     explicit NeuralNetwork(const std::string& fileName);
     virtual ~NeuralNetwork();
 
-    using StateValueFunction::save;
     using StateValueFunction::load;
+    using StateValueFunction::save;
 
     virtual void initWeights(const double (*initFunctionPtr)());
     virtual void initEligibilityTraces();

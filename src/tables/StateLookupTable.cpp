@@ -89,9 +89,7 @@ void StateLookupTable::replacingTraces(const double VALUE) {
         case Types::MAP:
             if (activeIndex != -1) setTrace(activeIndex, VALUE);
             break;
-        default:
-            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
-            break;
+        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
     }
 }
 
@@ -109,8 +107,6 @@ void StateLookupTable::accumulatingTraces(const double VALUE) {
         case Types::MAP:
             if (activeIndex != -1) addTrace(activeIndex, VALUE);
             break;
-        default:
-            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
-            break;
+        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
     }
 }

@@ -1,6 +1,6 @@
 #include "VarValuesDouble.h"
 
-#include "FileIO.h"
+#include "core/FileIO.h"
 #include "Report.h"
 
 VarValuesDouble::VarValuesDouble(const std::string& varName, const double aMinValue, const double aMaxValue)

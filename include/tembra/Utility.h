@@ -56,8 +56,8 @@ inline int getRandomIndex(const int N) {
 // weights exp((v - MIN) / ((MAX - MIN) * TEMPERATURE)). Exactly one rand()
 // call is made. All values equal, a zero temperature or weights whose sum
 // is not a positive finite number fall back to the uniform index draw.
-inline const int getSoftMaxIndex(const int VALUES, double* valuePtr, const double TEMPERATURE,
-                                 const double MIN_VALUE, const double MAX_VALUE) {
+inline const int getSoftMaxIndex(const int VALUES, double* valuePtr, const double TEMPERATURE, const double MIN_VALUE,
+                                 const double MAX_VALUE) {
     if (VALUES < 1 || valuePtr == nullptr) return -1;
     const double MAX_MIN_DIFF = MAX_VALUE - MIN_VALUE;
     if (MAX_MIN_DIFF == 0.0 || TEMPERATURE == 0.0) return getRandomIndex(VALUES);

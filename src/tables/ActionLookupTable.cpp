@@ -7,8 +7,8 @@
 #include "Report.h"
 
 #define TEMBRA_NO_WEIGHTS_MESSAGE "weights == 0 --> Maybe forgot to call create?"
-#define TEMBRA_NO_TRACE_ARRAY_MESSAGE                                                \
-    "traceStorage == ARRAY and eTraces == 0"                                           \
+#define TEMBRA_NO_TRACE_ARRAY_MESSAGE                                                   \
+    "traceStorage == ARRAY and eTraces == 0"                                            \
         << " --> Set traceStorage to MAP or call initEligibilityTraces before calling " \
            "updateWeights!"
 
@@ -17,8 +17,7 @@ ActionLookupTable::ActionLookupTable(State* aStatePtr) : ActionValueFunction(aSt
     initWeightsFunctionPtr = &ValueFunction::getValue;
 }
 
-ActionLookupTable::ActionLookupTable(const std::string& fileName)
-    : ActionValueFunction(nullptr), LookupTable(nullptr) {
+ActionLookupTable::ActionLookupTable(const std::string& fileName) : ActionValueFunction(nullptr), LookupTable(nullptr) {
     initWeightsFunctionPtr = &ValueFunction::getValue;
     ValueFunction::value = 0.0;
     (void)ActionValueFunction::load(fileName);
@@ -184,9 +183,7 @@ void ActionLookupTable::replacingTraces(const double VALUE) {
             if (!marked) putTrace(it, index, VALUE);
             break;
         }
-        default:
-            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
-            break;
+        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
     }
 }
 
@@ -206,9 +203,7 @@ void ActionLookupTable::accumulatingTraces(const double VALUE) {
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
             addTrace(activeIndex + activeActionIndex, VALUE);
             break;
-        default:
-            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
-            break;
+        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
     }
 }
 

@@ -22,8 +22,8 @@ public:
     explicit ActionLookupTable(const std::string& fileName);
     ~ActionLookupTable() override;
 
-    using ActionValueFunction::save;
     using ActionValueFunction::load;
+    using ActionValueFunction::save;
     using LookupTable::checkWeightLimit;
 
     // One body for both bases: these forward to LookupTable.

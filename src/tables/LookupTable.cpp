@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <new>
 
-#include "FileIO.h"
-#include "NodeRecycling.h"
+#include "core/FileIO.h"
+#include "core/NodeRecycling.h"
 #include "Report.h"
 #include "Utility.h"
 
@@ -76,7 +76,8 @@ const long long LookupTable::geometry(const long long BLOCK, const bool compare,
     }
     const unsigned int N = statePtr->getNumberOfVariables();
     if (N != indexOffsetSize || (N > 0 && indexOffset == nullptr)) {
-        TEMBRA_ERROR_AT(function, line, "the State has " << N << " variables, the table " << indexOffsetSize << " strides");
+        TEMBRA_ERROR_AT(function, line,
+                        "the State has " << N << " variables, the table " << indexOffsetSize << " strides");
         return -1;
     }
     // stride never exceeds INT_MAX before a multiplication by a range of
@@ -97,14 +98,16 @@ const long long LookupTable::geometry(const long long BLOCK, const bool compare,
         const long long maxV = statePtr->getMaxValueInt(v);
         const long long range = maxV - minV + 1;
         if (range < 1) {
-            TEMBRA_ERROR_AT(function, line,
-                            "variable " << v << " has bounds [" << minV << ", " << maxV << "] --> no table on an empty range");
+            TEMBRA_ERROR_AT(
+                function, line,
+                "variable " << v << " has bounds [" << minV << ", " << maxV << "] --> no table on an empty range");
             return -1;
         }
         stride = stride * range;
         if (stride > INT_MAX) {
-            TEMBRA_ERROR_AT(function, line,
-                            "the table would hold more than " << INT_MAX << " weights --> not addressable by an int index");
+            TEMBRA_ERROR_AT(
+                function, line,
+                "the table would hold more than " << INT_MAX << " weights --> not addressable by an int index");
             return -1;
         }
     }
@@ -162,12 +165,8 @@ void LookupTable::initEligibilityTraces() {
             }
             for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = 0.0;
             break;
-        case Types::MAP:
-            clearTraceMap();
-            break;
-        default:
-            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
-            break;
+        case Types::MAP: clearTraceMap(); break;
+        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
     }
 }
 
@@ -206,9 +205,7 @@ void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
                              << " or call initEligibilityTraces or storeState before calling updateWeights!");
             }
             break;
-        default:
-            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
-            break;
+        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
     }
     if (useStoredIndex) {
         if (storedActiveIndex < 0 || storedActiveIndex >= ARRAY_SIZE) {
@@ -236,9 +233,7 @@ void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBD
                 it->second = it->second * FACTOR;
             }
             break;
-        default:
-            TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
-            break;
+        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
     }
 }
 
@@ -436,7 +431,7 @@ void LookupTable::addTrace(const int index, const double value) {
 }
 
 std::map<int, double>::iterator LookupTable::putTrace(std::map<int, double>::const_iterator hint, const int index,
-                                             const double value) {
+                                                      const double value) {
     return tembra_nodes::put(eTracesMap, spareTraceNodes, hint, index, value);
 }
 
