@@ -59,6 +59,7 @@ if [ -f "$build_dir/tools/tembra-inspect" ]; then
         [ -x "$prefix/bin/$tool" ] || fail "bin/$tool not installed"
         run env -u LD_LIBRARY_PATH "$prefix/bin/$tool" --help
     done
+    [ -f "$prefix/share/tembra/learning_curve.gp" ] || fail "share/tembra/learning_curve.gp not installed"
 fi
 
 echo "== find_package(tembra CONFIG) consumer"
@@ -80,10 +81,12 @@ echo "== pkg-config consumer"
 export PKG_CONFIG_PATH=$libdir/pkgconfig
 pc_version=$(pkg-config --modversion tembra) || fail "pkg-config does not find tembra"
 [ "$pc_version" = "$version" ] || fail "pkg-config reports version $pc_version, expected $version"
+# As the README says: the rpath from pkg-config, so that the program starts
+# without LD_LIBRARY_PATH from a prefix the loader does not search.
 # shellcheck disable=SC2046  # the flags are meant to be split
 run "$cxx" -std=c++17 -Wall -Wextra -Wpedantic -Wno-ignored-qualifiers -Werror \
-    "$here/main.cpp" -o "$work/pkg_config_consumer" $(pkg-config --cflags --libs tembra)
-LD_LIBRARY_PATH="$(pkg-config --variable=libdir tembra)" "$work/pkg_config_consumer" ||
-    fail "pkg-config consumer failed"
+    "$here/main.cpp" -o "$work/pkg_config_consumer" $(pkg-config --cflags --libs tembra) \
+    -Wl,-rpath,"$(pkg-config --variable=libdir tembra)"
+env -u LD_LIBRARY_PATH "$work/pkg_config_consumer" || fail "pkg-config consumer failed"
 
 echo "package_consumers: all three consumers built and ran"
