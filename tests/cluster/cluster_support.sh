@@ -31,10 +31,11 @@ need_commands() {
     [ ${#missing[@]} -eq 0 ] || skip "not installed: ${missing[*]} (Debian: $PACKAGES)"
 }
 
-# A fresh directory everyone may traverse: daemons that drop privileges,
-# and munged, refuse a socket below a private (0700) directory.
+# A fresh directory everyone may traverse: munged refuses a socket below a
+# directory that is not, and so do the daemons that drop privileges. In
+# /tmp, as a TMPDIR may lie below a private one.
 make_work_directory() {
-    work=$(mktemp -d "${TMPDIR:-/tmp}/tembra-cluster-XXXXXX")
+    work=$(mktemp -d /tmp/tembra-cluster-XXXXXX)
     chmod 755 "$work"
     # Every process the test starts carries this mark in its environment,
     # so that the clean-up finds even those their daemon left behind.
