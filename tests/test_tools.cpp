@@ -453,6 +453,13 @@ TEST(ToolsSweep, RefusesWhatAConfigurationCannotHoldAndOtherUsageErrors) {
         {"--base . --set ALPHA=0.1", "is not a file"},
         {"--set ALPHA=0.1 --slurm --resume", "GNU parallel's"},
         {"--set ALPHA=0.1 --slurm --jobs 50%", "number of array tasks"},
+        // The warning would come as the runs start: 120 s default, M:S
+        // rounded up to a whole minute, D-H:M:S.
+        {"--set ALPHA=0.1 --slurm --time 2", "not shorter than --time"},
+        {"--set ALPHA=0.1 --slurm --time 0:30 --signal-time 60", "not shorter than --time"},
+        {"--set ALPHA=0.1 --slurm --time 0-0:01:00 --signal-time 60", "not shorter than --time"},
+        {"--set ALPHA=0.1 --slurm --signal-time 65536", "up to 65535"},
+        {"--set ALPHA=0.1 --sshlogin 'ssh -p 2222 node'", "without spaces"},
     };
     for (const auto& c : cases) {
         const Result r = run(dir, program(SWEEP) + " " + c.first + tail);
@@ -460,6 +467,9 @@ TEST(ToolsSweep, RefusesWhatAConfigurationCannotHoldAndOtherUsageErrors) {
         EXPECT_EQ(lines(r.err).size(), 1u) << c.first << ": " << r.err;
         EXPECT_TRUE(contains(r.err, c.second)) << c.first << ": " << r.err;
     }
+    const Result backslash = run(dir, program(SWEEP) + " --slurm --out 'back\\slash' -- /bin/echo");
+    EXPECT_EQ(backslash.status, 2);
+    EXPECT_TRUE(contains(backslash.err, "cannot hold a backslash")) << backslash.err;
     // A swept value the command never sees.
     const Result unused = run(dir, program(SWEEP) + " --set ALPHA=0.1 --out runs --dry-run -- /bin/echo {seed}");
     EXPECT_EQ(unused.status, 2);

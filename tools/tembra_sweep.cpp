@@ -476,6 +476,54 @@ void writeConfigurations(const SweepOptions& options, const std::string& out, co
     if (!isFile(baseCopy)) failure("cannot write " + printable(baseCopy));
 }
 
+// A time limit as sbatch reads it ("minutes", "minutes:seconds",
+// "hours:minutes:seconds", "days-hours", "days-hours:minutes",
+// "days-hours:minutes:seconds"), in seconds rounded up to whole minutes as
+// Slurm does; -1 for no limit (0, INFINITE) or a form left to sbatch to judge.
+long long slurmTimeLimit(const std::string& text) {
+    const std::size_t dash = text.find('-');
+    std::vector<std::string> fields = split(text.substr(dash == std::string::npos ? 0 : dash + 1), ':');
+    if (dash != std::string::npos) fields.insert(fields.begin(), text.substr(0, dash));
+    long long parts[4] = {0, 0, 0, 0};  // days, hours, minutes, seconds
+    const std::size_t n = fields.size();
+    if (n > 4 || (dash == std::string::npos && n > 3)) return -1;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (fields[i].empty() || fields[i].size() > 6 || fields[i].find_first_not_of("0123456789") != std::string::npos)
+            return -1;
+        // Without days: M, M:S, H:M:S; with days: D-H, D-H:M, D-H:M:S.
+        const std::size_t slot = dash != std::string::npos ? i : n == 3 ? i + 1 : i + 2;
+        parts[slot] = std::atoll(fields[i].c_str());
+    }
+    const long long seconds = ((parts[0] * 24 + parts[1]) * 60 + parts[2]) * 60 + parts[3];
+    return seconds == 0 ? -1 : (seconds + 59) / 60 * 60;
+}
+
+// What Slurm must be told to work as the script says, refused before
+// anything is written.
+void checkSlurmOptions(const SweepOptions& options) {
+    if (options.signalTime.size() > 5 || std::atol(options.signalTime.c_str()) > 65535)
+        usageError("--signal-time takes up to 65535 seconds");
+    const long long limit = slurmTimeLimit(options.time);
+    if (limit > 0 && std::atoll(options.signalTime.c_str()) >= limit) {
+        usageError("--signal-time " + options.signalTime + " is not shorter than --time " + options.time + " (" +
+                   std::to_string(limit) + " s): the signal would stop the runs as they start");
+    }
+    // In the output file's name a backslash would turn off the %A_%a that
+    // keeps the tasks' files apart.
+    if (absolutePath(options.out).find('\\') != std::string::npos)
+        usageError("with --slurm, the --out path cannot hold a backslash");
+}
+
+// Where each task's own output goes, for an #SBATCH line: in double quotes,
+// which sbatch takes off (a space would end the directive), and with a
+// literal % of the directory as %% (Slurm's file names are patterns).
+std::string slurmOutputFile(const std::string& out) {
+    std::string quoted = "\"";
+    for (const char c : out)
+        quoted += c == '"' ? std::string("\\\"") : c == '%' ? std::string("%%") : std::string(1, c);
+    return quoted + "/slurm-%A_%a.out\"";
+}
+
 std::string slurmScript(const SweepOptions& options, const std::string& out, const std::size_t jobCount) {
     std::ostringstream s;
     s << "#!/bin/bash\n"
@@ -486,7 +534,7 @@ std::string slurmScript(const SweepOptions& options, const std::string& out, con
       << "# this very process, so the learner finishes its episode, saves and ends.\n"
       << "#SBATCH --job-name=tembra-sweep\n"
       << "#SBATCH --array=1-" << jobCount << (options.jobs.empty() ? "" : "%" + options.jobs) << "\n"
-      << "#SBATCH --output=" << out << "/slurm-%A_%a.out\n"
+      << "#SBATCH --output=" << slurmOutputFile(out) << "\n"
       << "#SBATCH --signal=B:TERM@" << options.signalTime << "\n";
     if (!options.time.empty()) s << "#SBATCH --time=" << options.time << "\n";
     if (!options.partition.empty()) s << "#SBATCH --partition=" << options.partition << "\n";
@@ -527,6 +575,7 @@ int sweep(const SweepOptions& options) {
     if (options.signalTime.empty() || options.signalTime.find_first_not_of("0123456789") != std::string::npos) {
         usageError("--signal-time takes seconds, not '" + printable(options.signalTime) + "'");
     }
+    if (options.slurm) checkSlurmOptions(options);
     std::set<std::string> keys;
     for (const Parameter& p : options.parameters) {
         if (!keys.insert(p.key->name).second) usageError(std::string(p.key->name) + " is swept twice");
@@ -1022,6 +1071,13 @@ int run(int argc, char** argv) {
         } else if (arg == "--sshlogin" || arg == "-S") {
             sweepOnly = true;
             sweepOptions.sshlogins.push_back(takeValue(i, argc, argv, arg));
+            // GNU parallel writes the login into its job log, and cannot
+            // read that log back (--resume) when the login holds spaces.
+            if (sweepOptions.sshlogins.back().find_first_of(" \t") != std::string::npos) {
+                usageError(
+                    "--sshlogin takes a login without spaces (user@host, or a host named in ~/.ssh/config); "
+                    "put ssh options into ~/.ssh/config or PARALLEL_SSH");
+            }
         } else if (arg == "--slurm") {
             sweepOnly = true;
             sweepOptions.slurm = true;
