@@ -137,5 +137,5 @@ TEST(ReproducibleExp, SameBitsOnEveryBuild) {
     for (const double x : sweep()) {
         hash = (hash ^ bitsOf(reproducibleExp(x))) * 1099511628211ull;
     }
-    EXPECT_EQ(hash, 0xd817b2d9b828f248ull) << std::hex << "hash 0x" << hash;
+    EXPECT_EQ(hash, 0xbbd3840b3050911full) << std::hex << "hash 0x" << hash;
 }

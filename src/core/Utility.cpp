@@ -18,6 +18,10 @@ namespace {
 const double LN2_HI = 0x1.62e42fefa38p-1;
 const double LN2_LO = 0x1.ef35793c7673p-45;
 const double INV_LN2 = 0x1.71547652b82fep+0;
+// Added to a number of magnitude below 2^51, 1.5 * 2^52 leaves a sum whose
+// last place is 1: the sum is the number rounded to the nearest integer,
+// which its low bits hold in two's complement.
+const double ROUNDING_SHIFT = 0x1.8p52;
 
 // Above ln(DBL_MAX) = 709.78... exp overflows; below ln(2^-1075) =
 // -745.13... it rounds to 0. The bounds leave a margin on the far side,
@@ -71,20 +75,34 @@ double scaleByPowerOfTwo(const double e, const int k) {
     if (x > OVERFLOW_BOUND) return HUGE_VAL;
     if (x < UNDERFLOW_BOUND) return 0.0;
 
-    const int k = static_cast<int>(x * INV_LN2 + (x < 0.0 ? -0.5 : 0.5));
-    const double hi = x - k * LN2_HI;
-    const double lo = k * LN2_LO;
+    const double shifted = x * INV_LN2 + ROUNDING_SHIFT;
+    const double kd = shifted - ROUNDING_SHIFT;
+    const double hi = x - kd * LN2_HI;
+    const double lo = kd * LN2_LO;
     const double r = hi - lo;
+    // q(r) by Estrin's scheme: pairs of coefficients, then pairs of pairs,
+    // so that the terms are formed side by side rather than in one chain.
     const double r2 = r * r;
-    // q(r) as its even and odd halves in r^2: two short chains instead of
-    // one long one.
-    const double even = C0 + r2 * (C2 + r2 * (C4 + r2 * (C6 + r2 * (C8 + r2 * C10))));
-    const double odd = C1 + r2 * (C3 + r2 * (C5 + r2 * (C7 + r2 * C9)));
-    const double q = even + r * odd;
+    const double r4 = r2 * r2;
+    const double r8 = r4 * r4;
+    const double q01 = C0 + r * C1;
+    const double q23 = C2 + r * C3;
+    const double q45 = C4 + r * C5;
+    const double q67 = C6 + r * C7;
+    const double q89 = C8 + r * C9;
+    const double q03 = q01 + r2 * q23;
+    const double q47 = q45 + r2 * q67;
+    const double q810 = q89 + r2 * C10;
+    const double q = (q03 + r4 * q47) + r8 * q810;
     // 1 + hi as a rounded sum and its exact error (|hi| < 1), so that the
     // result is rounded once, at the end, instead of once more in 1 + hi.
     const double head = 1.0 + hi;
     const double tail = (1.0 - head) + hi;
     const double e = head + (tail + (r2 * q - lo));
+    std::uint64_t shiftedBits;
+    std::uint64_t shiftBits;
+    std::memcpy(&shiftedBits, &shifted, sizeof shiftedBits);
+    std::memcpy(&shiftBits, &ROUNDING_SHIFT, sizeof shiftBits);
+    const int k = static_cast<int>(static_cast<std::int64_t>(shiftedBits - shiftBits));
     return scaleByPowerOfTwo(e, k);
 }
