@@ -85,7 +85,9 @@ double ulpError(const double x, const double y) {
     if (mpfr_cmp(exact, t) >= 0) {
         if (y == INF) error = 0.0;
     } else if (std::isfinite(y)) {
-        const long ulpExponent = std::max(static_cast<long>(mpfr_get_exp(exact)) - 53, -1074L);
+        // exp(-inf) is an exact 0, whose exponent is MPFR's own mark.
+        const long ulpExponent =
+            mpfr_zero_p(exact) ? -1074L : std::max(static_cast<long>(mpfr_get_exp(exact)) - 53, -1074L);
         mpfr_set_d(t, y, MPFR_RNDN);
         mpfr_sub(t, t, exact, MPFR_RNDN);
         mpfr_mul_2si(t, t, -ulpExponent, MPFR_RNDN);

@@ -50,8 +50,10 @@ inline T normalize(T value, const T minValue, const T maxValue) {
 // order, compiled inside the library (out of line, without FMA contraction)
 // where a program's own compile flags cannot change it, and so gives the
 // same bits on every build that does its double arithmetic in SSE2. It is
-// within 1 ulp of exp over [-745, 710]; like std::exp it gives +inf above
-// that, 0 below, 1 for +-0 and NaN for NaN.
+// within 1 ulp of exp wherever exp is a finite double, subnormal results
+// included; like std::exp it gives +inf where exp overflows (x above
+// 709.78), 0 where it rounds to 0 (x below -745.13), 1 for +-0 and NaN for
+// NaN.
 TEMBRA_API double reproducibleExp(double x);
 
 inline void setSeed(const unsigned int seed) { std::srand(seed); }

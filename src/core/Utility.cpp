@@ -45,6 +45,31 @@ const double C8 = 0x1.27e4db653346ep-22;
 const double C9 = 0x1.af4de6a36d4fcp-26;
 const double C10 = 0x1.1f7301a8efa5cp-29;
 
+// q(r) by Estrin's scheme: pairs of coefficients, then pairs of pairs, so
+// that the terms are formed side by side rather than in one long chain.
+double q(const double r, const double r2) {
+    const double r4 = r2 * r2;
+    const double r8 = r4 * r4;
+    const double q01 = C0 + r * C1;
+    const double q23 = C2 + r * C3;
+    const double q45 = C4 + r * C5;
+    const double q67 = C6 + r * C7;
+    const double q89 = C8 + r * C9;
+    const double q03 = q01 + r2 * q23;
+    const double q47 = q45 + r2 * q67;
+    const double q810 = q89 + r2 * C10;
+    return (q03 + r4 * q47) + r8 * q810;
+}
+
+// The integer n held by shifted = n + ROUNDING_SHIFT.
+int integerOf(const double shifted) {
+    std::uint64_t shiftedBits;
+    std::uint64_t shiftBits;
+    std::memcpy(&shiftedBits, &shifted, sizeof shiftedBits);
+    std::memcpy(&shiftBits, &ROUNDING_SHIFT, sizeof shiftBits);
+    return static_cast<int>(static_cast<std::int64_t>(shiftedBits - shiftBits));
+}
+
 // 2^k for -1022 <= k <= 1023, written into the exponent bits.
 double powerOfTwo(const int k) {
     const std::uint64_t bits = static_cast<std::uint64_t>(k + 1023) << 52;
@@ -80,29 +105,11 @@ double scaleByPowerOfTwo(const double e, const int k) {
     const double hi = x - kd * LN2_HI;
     const double lo = kd * LN2_LO;
     const double r = hi - lo;
-    // q(r) by Estrin's scheme: pairs of coefficients, then pairs of pairs,
-    // so that the terms are formed side by side rather than in one chain.
     const double r2 = r * r;
-    const double r4 = r2 * r2;
-    const double r8 = r4 * r4;
-    const double q01 = C0 + r * C1;
-    const double q23 = C2 + r * C3;
-    const double q45 = C4 + r * C5;
-    const double q67 = C6 + r * C7;
-    const double q89 = C8 + r * C9;
-    const double q03 = q01 + r2 * q23;
-    const double q47 = q45 + r2 * q67;
-    const double q810 = q89 + r2 * C10;
-    const double q = (q03 + r4 * q47) + r8 * q810;
     // 1 + hi as a rounded sum and its exact error (|hi| < 1), so that the
     // result is rounded once, at the end, instead of once more in 1 + hi.
     const double head = 1.0 + hi;
     const double tail = (1.0 - head) + hi;
-    const double e = head + (tail + (r2 * q - lo));
-    std::uint64_t shiftedBits;
-    std::uint64_t shiftBits;
-    std::memcpy(&shiftedBits, &shifted, sizeof shiftedBits);
-    std::memcpy(&shiftBits, &ROUNDING_SHIFT, sizeof shiftBits);
-    const int k = static_cast<int>(static_cast<std::int64_t>(shiftedBits - shiftBits));
-    return scaleByPowerOfTwo(e, k);
+    const double e = head + (tail + (r2 * q(r, r2) - lo));
+    return scaleByPowerOfTwo(e, integerOf(shifted));
 }
