@@ -835,7 +835,7 @@ public:
     Trajectory trajectory;
 
 private:
-    static double sigmoid(const double x) { return 1.0 / (1.0 + std::exp(-x)); }
+    static double sigmoid(const double x) { return 1.0 / (1.0 + reproducibleExp(-x)); }
 
     void readInputs() {
         for (int d = 0; d < I - 1; ++d) in[static_cast<std::size_t>(d)] = env.x[d];

@@ -6,10 +6,12 @@
 // policy it follows, exploration included, learns the safe path away from
 // the edge; Q-learning learns the optimal path along the edge (return -13),
 // and falls off more often while it explores. With --lambda L both learn
-// with replacing traces and that lambda instead.
+// with replacing traces and that lambda instead; with --selection RULE
+// (greedy, epsilon_greedy or softmax) both select their actions by that rule.
 
 #include <cstdio>
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <iostream>
 #include <string>
@@ -77,6 +79,30 @@ ActionLookupTable* buildTable() {
     return table;
 }
 
+// What the command line changes in the configuration: a lambda above 0
+// turns replacing traces on, a selection rule replaces the file's.
+struct Overrides {
+    double lambda = 0.0;
+    bool selectionGiven = false;
+    Tembra::ACTION_SELECTION_TYPE selection = Tembra::EPSILON_GREEDY;
+};
+
+// The rule named on the command line: the configuration file's word for
+// it, in either case. False for any other word.
+bool parseSelection(std::string word, Tembra::ACTION_SELECTION_TYPE& selection) {
+    for (char& c : word) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (word == "GREEDY") {
+        selection = Tembra::GREEDY;
+    } else if (word == "EPSILON_GREEDY") {
+        selection = Tembra::EPSILON_GREEDY;
+    } else if (word == "SOFTMAX") {
+        selection = Tembra::SOFTMAX;
+    } else {
+        return false;
+    }
+    return true;
+}
+
 struct GreedyPath {
     double ret = 0.0;
     bool reachesGoal = false;
@@ -116,7 +142,7 @@ GreedyPath followGreedy(ActionValueFunction& q) {
 template <class Learner>
 class CliffAgent : public Learner {
 public:
-    CliffAgent(const ExampleOptions& options, bool freshConfig, double lambda, const std::string& label,
+    CliffAgent(const ExampleOptions& options, bool freshConfig, const Overrides& overrides, const std::string& label,
                LearningCurve& curve)
         : Learner(options.config), options_(options), label_(label), curve_(curve) {
         if (freshConfig) {
@@ -129,10 +155,11 @@ public:
             this->TRACES = Tembra::NONE;
             this->saveConf();
         }
-        if (lambda > 0.0) {
+        if (overrides.lambda > 0.0) {
             this->TRACES = Tembra::REPLACING;
-            this->LAMBDA = lambda;
+            this->LAMBDA = overrides.lambda;
         }
+        if (overrides.selectionGiven) this->ACTION_SELECTION = overrides.selection;
         this->avfPtr = buildTable();
         if (options.seedGiven) setSeed(options.seed);
     }
@@ -206,11 +233,11 @@ bool saveAndReload(ActionValueFunction& q, const std::string& file, GreedyPath& 
 }
 
 template <class Learner>
-bool runOne(const ExampleOptions& options, double lambda, const std::string& label, const std::string& file,
-            GreedyPath& path, int& exitStatus) {
+bool runOne(const ExampleOptions& options, const Overrides& overrides, const std::string& label,
+            const std::string& file, GreedyPath& path, int& exitStatus) {
     const bool freshConfig = !fileExists(options.config);
     LearningCurve curve(options.csv.empty() ? "" : labelledPath(options.csv, label), "");
-    CliffAgent<Learner> agent(options, freshConfig, lambda, label, curve);
+    CliffAgent<Learner> agent(options, freshConfig, overrides, label, curve);
     agent.controlLoop();
     exitStatus = agent.exitStatus();
     path = followGreedy(agent.values());
@@ -226,17 +253,24 @@ int main(int argc, char** argv) {
     ExampleOptions options("cliff_walking", 500);
     if (!options.parse(argc, argv)) return 2;
     blockControlSignals();
-    double lambda = 0.0;
-    if (options.extra.count("lambda") != 0) lambda = std::atof(options.extra["lambda"].c_str());
+    Overrides overrides;
+    if (options.extra.count("lambda") != 0) overrides.lambda = std::atof(options.extra["lambda"].c_str());
+    if (options.extra.count("selection") != 0) {
+        overrides.selectionGiven = true;
+        if (!parseSelection(options.extra["selection"], overrides.selection)) {
+            std::cerr << "cliff_walking: --selection takes greedy, epsilon_greedy or softmax" << std::endl;
+            return 2;
+        }
+    }
     const std::string base = options.out == "cliff_walking.tembra" ? "cliff_walking" : options.out;
 
     GreedyPath sarsaPath;
     GreedyPath watkinsPath;
     // A run stopped by a signal saves what it has learnt and ends there.
     int status = 0;
-    if (!runOne<Sarsa>(options, lambda, "sarsa", base + ".sarsa.q", sarsaPath, status)) return 1;
+    if (!runOne<Sarsa>(options, overrides, "sarsa", base + ".sarsa.q", sarsaPath, status)) return 1;
     if (status != 0) return status;
-    if (!runOne<Watkins>(options, lambda, "watkins", base + ".watkins.q", watkinsPath, status)) return 1;
+    if (!runOne<Watkins>(options, overrides, "watkins", base + ".watkins.q", watkinsPath, status)) return 1;
     if (status != 0) return status;
 
     std::cout << std::endl;

@@ -157,9 +157,9 @@ TEST(NeuralNetwork, ForwardPassMatchesAHandComputation) {
     nextWeightIndex = 0;
     net.initWeights(&countingWeight);  // w(i,h): -0.3 -0.27 -0.24 -0.21; v(h): -0.18 -0.15
     net.setState();
-    const double h0 = 1 / (1 + std::exp(-(0.0 + -0.3 * 0.5 + -0.24 * 1.0)));
-    const double h1 = 1 / (1 + std::exp(-(0.0 + -0.27 * 0.5 + -0.21 * 1.0)));
-    EXPECT_EQ(net.getStateValue(), 1 / (1 + std::exp(-(0.0 + -0.18 * h0 + -0.15 * h1))));
+    const double h0 = 1 / (1 + reproducibleExp(-(0.0 + -0.3 * 0.5 + -0.24 * 1.0)));
+    const double h1 = 1 / (1 + reproducibleExp(-(0.0 + -0.27 * 0.5 + -0.21 * 1.0)));
+    EXPECT_EQ(net.getStateValue(), 1 / (1 + reproducibleExp(-(0.0 + -0.18 * h0 + -0.15 * h1))));
     EXPECT_EQ(net.hidden(1), h1);  // the extra neuron is computed like the others
 }
 

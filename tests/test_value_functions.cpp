@@ -455,7 +455,7 @@ TEST(ActionValueFunction, SoftMaxDrawsOnceByExponentialWeightsOfTheValues) {
     q.registerNull(2);
     q.values = {0.0, 1.0};
     // Weights {1, e}: action 1 once rand() reaches RAND_MAX / (1 + e).
-    const double threshold = 2147483647.0 / (1.0 + std::exp(1.0));
+    const double threshold = 2147483647.0 / (1.0 + reproducibleExp(1.0));
     for (const unsigned seed : {seedWhere([&](int r) { return r < threshold; }),
                                 seedWhere([&](int r) { return r >= threshold; })}) {
         const auto draws = firstDraws(seed);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <type_traits>
 
+#include "Export.h"
+
 // Small inline helpers shared by the whole library. The random functions
 // draw from the process-wide rand() generator, so the library shares one
 // sequence with the using program; with glibc RAND_MAX is 2^31 - 1 on
@@ -41,6 +43,19 @@ inline T normalize(T value, const T minValue, const T maxValue) {
     return value;
 }
 
+// exp(x), computed by the library itself instead of the platform's libm.
+// The libms of x86_64 and i386 round the last bit of exp differently, so a
+// seeded run would save other network weights, or draw another softmax
+// action, on each. This one uses plain IEEE double operations in a fixed
+// order, compiled inside the library (out of line, without FMA contraction)
+// where a program's own compile flags cannot change it, and so gives the
+// same bits on every build that does its double arithmetic in SSE2. It is
+// within 1 ulp of exp wherever exp is a finite double, subnormal results
+// included; like std::exp it gives +inf where exp overflows (x above
+// 709.78), 0 where it rounds to 0 (x below -745.13), 1 for +-0 and NaN for
+// NaN.
+TEMBRA_API double reproducibleExp(double x);
+
 inline void setSeed(const unsigned int seed) { std::srand(seed); }
 
 // rand() * 2^-31: in [0, 1), 0 when rand() gives 0, never 1.
@@ -64,7 +79,7 @@ inline const int getSoftMaxIndex(const int VALUES, double* valuePtr, const doubl
 
     double sum = 0.0;
     for (int i = 0; i < VALUES; ++i) {
-        valuePtr[i] = std::exp((valuePtr[i] - MIN_VALUE) / (MAX_MIN_DIFF * TEMPERATURE));
+        valuePtr[i] = reproducibleExp((valuePtr[i] - MIN_VALUE) / (MAX_MIN_DIFF * TEMPERATURE));
         sum = sum + valuePtr[i];
     }
     if (!(sum > 0.0) || !std::isfinite(sum)) return getRandomIndex(VALUES);

@@ -24,7 +24,7 @@ constexpr long long MAX_ARRAY =
 // that activations read before the first forward pass are defined.
 double* newArray(const long long count) { return new (std::nothrow) double[static_cast<std::size_t>(count)](); }
 
-inline double sigmoid(const double x) { return 1.0 / (1.0 + std::exp(-x)); }
+inline double sigmoid(const double x) { return 1.0 / (1.0 + reproducibleExp(-x)); }
 
 const char* const NOT_BUILT = " == 0 --> the network was not built (construction refused or load failed)";
 
