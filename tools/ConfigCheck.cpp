@@ -57,7 +57,8 @@ std::string keyHint(const std::string& name) {
         }
     }
     if (nearest == nullptr) return "the keys: " + keyList();
-    return (best == 0 ? "keys are case-sensitive: " : "did you mean ") + std::string(nearest->name) + "?";
+    if (best == 0) return "keys are case-sensitive: " + std::string(nearest->name);
+    return "did you mean " + std::string(nearest->name) + "?";
 }
 
 // "a carriage return", "2 blanks and a tab"
