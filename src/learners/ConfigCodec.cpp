@@ -202,29 +202,29 @@ bool ConfigCodec::Reader::readLine(Item& item, const Item::Type type) {
 
 bool ConfigCodec::Reader::readEntry(Item& item) {
     item.text.clear();
-    const WordEnd wordEnd = readWord(item.key);
-    if (wordEnd == WordEnd::LINE_ENDED) {
-        item.type = Item::Type::BLANK;
-        return true;
+    switch (readWord(item.key)) {
+        case WordEnd::LINE_ENDED: item.type = Item::Type::BLANK; return true;
+        // End of file before a key (a blank line at the end) is no item.
+        case WordEnd::END_OF_FILE: ended_ = true; return false;
+        case WordEnd::TOO_LONG:
+            item.type = Item::Type::LONG_WORD;
+            ended_ = true;
+            return true;
+        case WordEnd::WORD: break;
     }
-    // End of file before a key (a blank line at the end) is no item.
-    ended_ = wordEnd != WordEnd::WORD;
-    if (wordEnd == WordEnd::END_OF_FILE) return false;
-    item.type = wordEnd == WordEnd::TOO_LONG ? Item::Type::LONG_WORD : Item::Type::NO_VALUE;
-    if (ended_) return true;
-
     // Exactly one separator character, whatever it is: after a key alone
     // on its line that is the newline, and the next line is taken as the
     // value.
     const int separator = get();
     item.valueLine = line_;
-    // A file cut off right after its key has no value to assign.
-    ended_ = isEnd(separator);
-    if (ended_) return true;
+    const LineEnd lineEnd = isEnd(separator) ? LineEnd::END_OF_FILE : readRestOfLine(item.text);
+    // A file cut off after its key has no value to assign.
+    if (lineEnd == LineEnd::END_OF_FILE && item.text.empty()) {
+        item.type = Item::Type::NO_VALUE;
+        ended_ = true;
+        return true;
+    }
     item.separator = CharTraits::to_char_type(separator);
-    const LineEnd lineEnd = readRestOfLine(item.text);
-    ended_ = lineEnd == LineEnd::END_OF_FILE && item.text.empty();
-    if (ended_) return true;
     item.type = Item::Type::ENTRY;
     return finish(item, lineEnd);
 }
