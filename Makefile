@@ -110,7 +110,7 @@ fuzz:
 	  TEMBRA_FUZZ_CMAKE_FLAGS="$(COMMON_FLAGS)" fuzz/run.sh
 
 # Tests and benchmarks keep their hand-laid tables and are left out.
-FORMAT_FILES = $(wildcard include/tembra/*.h src/*/*.h src/*/*.cpp tools/*.h tools/*.cpp \
+FORMAT_FILES = $(wildcard include/tembra/*.h src/*/*.h src/*/*.cpp tools/*.h tools/*.cpp tools/*/*.h tools/*/*.cpp \
                  examples/*.h examples/*.cpp fuzz/*.h fuzz/*.cpp)
 CLANG_FORMAT ?= clang-format
 

@@ -25,9 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iomanip>
 #include <list>
-#include <locale>
 #include <map>
 #include <string>
 #include <utility>
@@ -44,6 +42,7 @@
 #include "Types.h"
 #include "Utility.h"
 #include "Watkins.h"
+#include "learners/ConfigCodec.h"
 
 namespace bench {
 
@@ -67,19 +66,10 @@ struct Params {
 // number exact (17 digits), so that the learner does not create the file
 // and announce it.
 inline bool writeConfig(const std::string& path, const Params& p) {
-    static const char* const SELECTION[] = {"GREEDY", "EPSILON_GREEDY", "SOFTMAX"};
-    static const char* const TRACES[] = {"NONE", "REPLACING", "ACCUMULATING"};
     std::ofstream file(path.c_str(), std::ios::out | std::ios::trunc);
-    file.imbue(std::locale::classic());
-    file << std::setprecision(17);
-    file << "ALPHA " << p.alpha << "\n"
-         << "LAMBDA " << p.lambda << "\n"
-         << "GAMMA " << p.gamma << "\n"
-         << "ACTION_SELECTION " << SELECTION[static_cast<int>(p.selection)] << "\n"
-         << "EPSILON " << p.epsilon << "\n"
-         << "TEMPERATURE " << p.temperature << "\n"
-         << "TRACES " << TRACES[static_cast<int>(p.traces)] << "\n"
-         << "TRACE_VALUE " << p.traceValue << "\n";
+    ConfigCodec::write(file,
+                       {p.alpha, p.lambda, p.gamma, p.selection, p.epsilon, p.temperature, p.traces, p.traceValue},
+                       17);
     file.close();
     return !file.fail();
 }

@@ -13,6 +13,7 @@
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace tembra_tools {
 
@@ -114,6 +115,15 @@ inline std::string csvField(const std::string& text) {
         out += c;
     }
     return out + "\"";
+}
+
+// "A, B or C".
+inline std::string alternatives(const std::vector<std::string>& words) {
+    std::string text;
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        text += (i == 0 ? "" : i + 1 == words.size() ? " or " : ", ") + words[i];
+    }
+    return text;
 }
 
 }  // namespace tembra_tools
