@@ -28,35 +28,35 @@ public:
     NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons);
     // Builds a network from a V file written by a network.
     explicit NeuralNetwork(const std::string& fileName);
-    virtual ~NeuralNetwork();
+    ~NeuralNetwork() override;
 
     using StateValueFunction::load;
     using StateValueFunction::save;
 
-    virtual void initWeights(const double (*initFunctionPtr)());
-    virtual void initEligibilityTraces();
-    virtual void updateWeights(const double ALPHA, const double DELTA);
-    virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
+    void initWeights(const double (*initFunctionPtr)()) override;
+    void initEligibilityTraces() override;
+    void updateWeights(const double ALPHA, const double DELTA) override;
+    void updateEligibilityTraces(const double GAMMA, const double LAMBDA) override;
     // The traces are gradients whatever the trace type says, so marking the
     // present state has nothing left to do.
-    virtual void accumulatingTraces(const double VALUE);
-    virtual void replacingTraces(const double VALUE);
-    virtual void checkWeightLimit();
-    virtual const double getMinWeight() const;
-    virtual const double getAvgWeight(const bool abs) const;
-    virtual const double getMaxWeight() const;
-    virtual void setState();
+    void accumulatingTraces(const double VALUE) override;
+    void replacingTraces(const double VALUE) override;
+    void checkWeightLimit() override;
+    const double getMinWeight() const override;
+    const double getAvgWeight(const bool abs) const override;
+    const double getMaxWeight() const override;
+    void setState() override;
     // Makes the traces the present gradient (allocating them the first
     // time), so that the next updateWeights follows it.
-    virtual void storeState();
-    virtual void initEpisodeStateHistory();
-    virtual void valueEpisode(const double value);
+    void storeState() override;
+    void initEpisodeStateHistory() override;
+    void valueEpisode(const double value) override;
     // The envelope; a file that cannot be read completely also discards
     // the network, which no longer matches the State read from it.
-    virtual const int load(const std::string& fileName);
+    const int load(const std::string& fileName) override;
     // The forward pass: V of the present state; 0.0 (reported) without a
     // network.
-    virtual const double getStateValue() const;
+    const double getStateValue() const override;
 
     // Scale factor of State variable index; an index outside the variables
     // is reported and changes nothing.
@@ -66,8 +66,8 @@ public:
 protected:
     // Body: I, H, O (int32), I*H input-hidden weights, H*O hidden-output
     // weights, I-1 scale factors (float64).
-    virtual const int save(FILE* file) const;
-    virtual const int load(FILE* file);
+    const int save(FILE* file) const override;
+    const int load(FILE* file) override;
 
     // Allocates every array but the traces for the present sizes; on
     // failure nothing is left allocated and the sizes are 0.

@@ -12,12 +12,12 @@
 class TEMBRA_API Watkins : public Tembra {
 public:
     explicit Watkins(const std::string& fileName);
-    virtual ~Watkins();
+    ~Watkins() override;
 
 protected:
-    virtual void initEpisode();
-    virtual void step();
-    virtual const bool checkValueFunction() const;
+    void initEpisode() override;
+    void step() override;
+    const bool checkValueFunction() const override;
 
     ActionValueFunction* avfPtr;
 };
