@@ -4,13 +4,8 @@
 #include <new>
 #include <utility>
 
+#include "core/ReportTexts.h"
 #include "Report.h"
-
-#define TEMBRA_NO_WEIGHTS_MESSAGE "weights == 0 --> Maybe forgot to call create?"
-#define TEMBRA_NO_TRACE_ARRAY_MESSAGE                                                   \
-    "traceStorage == ARRAY and eTraces == 0"                                            \
-        << " --> Set traceStorage to MAP or call initEligibilityTraces before calling " \
-           "updateWeights!"
 
 ActionLookupTable::ActionLookupTable(State* aStatePtr) : ActionValueFunction(aStatePtr), LookupTable(aStatePtr) {
     ValueFunction::value = 0.0;
@@ -96,7 +91,7 @@ const int ActionLookupTable::load(FILE* file) {
 
 const double ActionLookupTable::getActionValue(const int actionIndex) const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return DBL_MAX;
     }
     // The selections call this once per action and step: the checks are
@@ -112,7 +107,7 @@ const double ActionLookupTable::getActionValue(const int actionIndex) const {
 
 void ActionLookupTable::setActionValue(const int actionIndex, const double value) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
@@ -122,7 +117,7 @@ void ActionLookupTable::setActionValue(const int actionIndex, const double value
 
 void ActionLookupTable::setActiveActionValue(const int actionIndex, const double value) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
@@ -152,7 +147,7 @@ void ActionLookupTable::replacingTraces(const double VALUE) {
     switch (traceStorage) {
         case Types::ARRAY: {
             if (eTraces == nullptr) {
-                TEMBRA_ERROR(TEMBRA_NO_TRACE_ARRAY_MESSAGE);
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             if (activeIndex == -1) return;
@@ -183,7 +178,7 @@ void ActionLookupTable::replacingTraces(const double VALUE) {
             if (!marked) putTrace(it, index, VALUE);
             break;
         }
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }
 
@@ -191,7 +186,7 @@ void ActionLookupTable::accumulatingTraces(const double VALUE) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR(TEMBRA_NO_TRACE_ARRAY_MESSAGE);
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             if (activeIndex == -1) return;
@@ -203,7 +198,7 @@ void ActionLookupTable::accumulatingTraces(const double VALUE) {
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
             addTrace(activeIndex + activeActionIndex, VALUE);
             break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }
 
@@ -213,7 +208,7 @@ void ActionLookupTable::removeAction(const int actionIndex) {
         return;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (actionIndex < 0 || actionIndex >= ACTIONS) {

@@ -8,10 +8,9 @@
 
 #include "core/FileIO.h"
 #include "core/NodeRecycling.h"
+#include "core/ReportTexts.h"
 #include "Report.h"
 #include "Utility.h"
-
-#define TEMBRA_NO_WEIGHTS_MESSAGE "weights == 0 --> Maybe forgot to call create?"
 
 LookupTable::LookupTable(State* aStatePtr)
     : traceStorage(Types::MAP),
@@ -141,7 +140,7 @@ const bool LookupTable::buildTable(const long long BLOCK, const char* function, 
 
 void LookupTable::initWeights(const double (*initFunctionPtr)()) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (initFunctionPtr == nullptr) {
@@ -155,7 +154,7 @@ void LookupTable::initEligibilityTraces() {
     switch (traceStorage) {
         case Types::ARRAY:
             if (weights == nullptr) {
-                TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+                TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
                 return;
             }
             // Made once, then reused until the table changes.
@@ -166,13 +165,13 @@ void LookupTable::initEligibilityTraces() {
             for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = 0.0;
             break;
         case Types::MAP: clearTraceMap(); break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }
 
 void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     const double FACTOR = ALPHA * DELTA;
@@ -205,7 +204,7 @@ void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
                              << " or call initEligibilityTraces or storeState before calling updateWeights!");
             }
             break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
     if (useStoredIndex) {
         if (storedActiveIndex < 0 || storedActiveIndex >= ARRAY_SIZE) {
@@ -221,9 +220,7 @@ void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBD
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateEligibilityTraces!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY_TO_DECAY);
                 return;
             }
             for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = eTraces[i] * FACTOR;
@@ -233,13 +230,13 @@ void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBD
                 it->second = it->second * FACTOR;
             }
             break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }
 
 void LookupTable::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = minMax(weights[i], MIN_WEIGHT, MAX_WEIGHT);
@@ -248,7 +245,7 @@ void LookupTable::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEI
 const double LookupTable::getMinWeight() const {
     double min = DBL_MAX;
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return min;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) {
@@ -260,7 +257,7 @@ const double LookupTable::getMinWeight() const {
 const double LookupTable::getMaxWeight() const {
     double max = -DBL_MAX;
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return max;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) {
@@ -271,7 +268,7 @@ const double LookupTable::getMaxWeight() const {
 
 const double LookupTable::getAvgWeight(const bool abs) const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return 0.0;
     }
     double sum = 0.0;
@@ -288,7 +285,7 @@ void LookupTable::calculateActiveIndex() {
         return;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         activeIndex = -1;
         return;
     }
@@ -326,12 +323,11 @@ void LookupTable::initEpisodeStateHistory() { clearVisits(); }
 
 void LookupTable::valueEpisode(const double value) {
     if (episodeIndexHistorySet.empty()) {
-        TEMBRA_ERROR("episodeIndexHistorySet is empty! "
-                     << "Did you forget to set ValueFunction::episodeStateHistory to true?");
+        TEMBRA_ERROR(tembra_text::NO_EPISODE_HISTORY);
         return;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     for (std::set<int>::const_iterator it = episodeIndexHistorySet.begin(); it != episodeIndexHistorySet.end(); ++it) {
@@ -342,7 +338,7 @@ void LookupTable::valueEpisode(const double value) {
 
 const int LookupTable::save(FILE* file) const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return -1;
     }
     // The strides are read back with the count of the State block that

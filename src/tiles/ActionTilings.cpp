@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <utility>
 
+#include "core/ReportTexts.h"
 #include "Report.h"
 
 ActionTilings::ActionTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
@@ -28,7 +29,7 @@ void ActionTilings::reportActionIndex(const int actionIndex, const char* functio
 
 const double ActionTilings::getActionValue(int actionIndex) const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return DBL_MAX;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return 0.0;
@@ -44,7 +45,7 @@ const double ActionTilings::getActionValue(int actionIndex) const {
 
 void ActionTilings::setActionValue(int actionIndex, const double value) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
@@ -56,7 +57,7 @@ void ActionTilings::setActionValue(int actionIndex, const double value) {
 
 void ActionTilings::setActiveActionValue(int actionIndex, const double value) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
@@ -73,9 +74,7 @@ void ActionTilings::replacingTraces(const double VALUE, int actionIndex) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateWeights!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             for (int t = 0; t < TILINGS; ++t) {
@@ -99,7 +98,7 @@ void ActionTilings::replacingTraces(const double VALUE, int actionIndex) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
@@ -108,9 +107,7 @@ void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateWeights!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             for (int t = 0; t < TILINGS; ++t) {
@@ -126,7 +123,7 @@ void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void ActionTilings::storeActiveTiles(int actionIndex) {
@@ -155,7 +152,7 @@ const bool ActionTilings::removeAction(int actionIndex) {
         return false;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return false;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return false;

@@ -9,8 +9,12 @@
 
 #include "core/FileIO.h"
 #include "core/NodeRecycling.h"
+#include "core/ReportTexts.h"
 #include "Report.h"
 #include "Utility.h"
+
+// The public name of the text, for users of the groups, is the shared one.
+static_assert(tembra_text::sameText(Tilings::NO_WEIGHTS, tembra_text::NO_WEIGHTS), "one text for missing weights");
 
 namespace {
 
@@ -218,7 +222,7 @@ const bool Tilings::createGeometry(State* aStatePtr, const int actions) {
 
 void Tilings::initWeights(const double (*initFunctionPtr)()) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (initFunctionPtr == nullptr) {
@@ -239,7 +243,7 @@ void Tilings::initEligibilityTraces() {
             return;
         case Types::MAP: clearTraceMap(); return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
@@ -247,9 +251,7 @@ void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateEligibilityTraces!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY_TO_DECAY);
                 return;
             }
             for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = eTraces[i] * FACTOR;
@@ -260,7 +262,7 @@ void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void Tilings::addToStoredIndices(const double value) {
@@ -272,7 +274,7 @@ void Tilings::addToStoredIndices(const double value) {
 
 void Tilings::updateWeights(const double ALPHA, const double DELTA) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     const double FACTOR = ALPHA * DELTA;
@@ -302,12 +304,12 @@ void Tilings::updateWeights(const double ALPHA, const double DELTA) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void Tilings::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = minMax<double>(weights[i], MIN_WEIGHT, MAX_WEIGHT);
@@ -316,7 +318,7 @@ void Tilings::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT)
 const double Tilings::getMinWeight() const {
     double minWeight = DBL_MAX;
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return minWeight;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) {
@@ -328,7 +330,7 @@ const double Tilings::getMinWeight() const {
 const double Tilings::getWeightSum(const bool abs, int& weightCount) const {
     double sum = 0.0;
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return sum;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) sum += abs ? std::fabs(weights[i]) : weights[i];
@@ -339,7 +341,7 @@ const double Tilings::getWeightSum(const bool abs, int& weightCount) const {
 const double Tilings::getMaxWeight() const {
     double maxWeight = -DBL_MAX;
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return maxWeight;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) {
@@ -353,7 +355,7 @@ void Tilings::activateTiles() {
         if (statePtr == nullptr) {
             TEMBRA_ERROR("statePtr == 0");
         } else {
-            TEMBRA_ERROR(NO_WEIGHTS);
+            TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         }
         if (activeTiles != nullptr) {
             for (int t = 0; t < TILINGS; ++t) activeTiles[t] = -1;
@@ -430,12 +432,11 @@ void Tilings::initEpisodeStateHistory() { clearVisits(); }
 
 void Tilings::valueEpisode(const double value) {
     if (episodeIndexHistorySet.empty()) {
-        TEMBRA_ERROR("episodeIndexHistorySet is empty! "
-                     << "Did you forget to set ValueFunction::episodeStateHistory to true?");
+        TEMBRA_ERROR(tembra_text::NO_EPISODE_HISTORY);
         return;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     for (std::set<int>::const_iterator it = episodeIndexHistorySet.begin(); it != episodeIndexHistorySet.end(); ++it) {
@@ -446,7 +447,7 @@ void Tilings::valueEpisode(const double value) {
 const int Tilings::save(FILE* file) const {
     // Without tilings or variables there is no body to write at all.
     if (TILINGS < 1 || DIMENSIONS < 1 || vars == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return -1;
     }
     const std::size_t D = static_cast<std::size_t>(DIMENSIONS);
@@ -465,7 +466,7 @@ const int Tilings::save(FILE* file) const {
         return -1;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return -1;
     }
     if (!tembra_io::writeDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
@@ -513,7 +514,7 @@ const int Tilings::readBody(FILE* file) {
         return -1;
     }
     if (readStorage != Types::MAP && readStorage != Types::ARRAY) {
-        TEMBRA_ERROR("Unknown traceStorage = " << readStorage);
+        TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << readStorage);
         return -1;
     }
     // vars, widths, tile counts and strides take 32 bytes per variable, the
