@@ -20,6 +20,11 @@ protected:
     const bool checkValueFunction() const override;
 
     ActionValueFunction* avfPtr;
+
+private:
+    // The exploration at the start of a step, with its effect on the
+    // traces; false, changing nothing, for an ACTION_SELECTION it does not know.
+    inline bool explore();
 };
 
 #endif
