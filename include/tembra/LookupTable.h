@@ -1,6 +1,7 @@
 #ifndef TEMBRA_LOOKUPTABLE_H
 #define TEMBRA_LOOKUPTABLE_H
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -127,6 +128,13 @@ protected:
     // Number of entries of indexOffset: a State that gained or lost
     // variables since the strides were made is refused, not overrun.
     unsigned int indexOffsetSize;
+
+private:
+    // The parts of load, each reporting on behalf of function: traceStorage,
+    // the strides and ARRAY_SIZE as the body gives them (size), then the
+    // weights once the strides and size are checked against the State.
+    bool readLayout(FILE* file, int32_t& size, const char* function);
+    bool readWeights(FILE* file, const int32_t size, const char* function);
 };
 
 #endif

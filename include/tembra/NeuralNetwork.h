@@ -75,27 +75,27 @@ protected:
     // Releases every array, traces included.
     virtual void freeMemory();
 
-    int INPUT_LAYER_NEURONS;
-    int HIDDEN_LAYER_NEURONS;
-    int OUTPUT_LAYER_NEURONS;
+    int INPUT_LAYER_NEURONS = 0;
+    int HIDDEN_LAYER_NEURONS = 0;
+    int OUTPUT_LAYER_NEURONS = 0;
 
-    double* inputValues;              // [I]; the last entry is the input bias
-    double* hiddenValues;             // [H]
-    double* outputValues;             // [O]
-    double* inputHiddenWeights;       // [I*H], weight (i, h) at i*H + h
-    double* hiddenOutputWeights;      // [H*O], weight (h, o) at h*O + o
-    double* inputHiddenOutputTraces;  // [I*H*O], (i, h) for output o at (i*H + h)*O + o
-    double* hiddenOutputTraces;       // [H*O]
-    double* tmp;                      // [O], out * (1 - out) of the last trace update
-    double* scaleFactor;              // [I-1]
+    double* inputValues = nullptr;              // [I]; the last entry is the input bias
+    double* hiddenValues = nullptr;             // [H]
+    double* outputValues = nullptr;             // [O]
+    double* inputHiddenWeights = nullptr;       // [I*H], weight (i, h) at i*H + h
+    double* hiddenOutputWeights = nullptr;      // [H*O], weight (h, o) at h*O + o
+    double* inputHiddenOutputTraces = nullptr;  // [I*H*O], (i, h) for output o at (i*H + h)*O + o
+    double* hiddenOutputTraces = nullptr;       // [H*O]
+    double* tmp = nullptr;                      // [O], out * (1 - out) of the last trace update
+    double* scaleFactor = nullptr;              // [I-1]
 
     // Per-call sums of the forward pass, kept here so that a step
     // allocates nothing.
-    double* hiddenSums;  // [H]
-    double* outputSums;  // [O]
+    double* hiddenSums = nullptr;  // [H]
+    double* outputSums = nullptr;  // [O]
     // Per-step factor of every hidden-output pair in the gradient of the
     // input-hidden weights, formed once per trace update.
-    double* gradientFactors;  // [H*O]
+    double* gradientFactors = nullptr;  // [H*O]
 
 private:
     // True when I, H and O describe a network whose arrays can be indexed
@@ -109,6 +109,9 @@ private:
     bool networkPresent(const char* function, const int line) const;
     // The network is discarded: arrays released, sizes 0.
     void discard();
+    // True when a body's I, H and O fit the State and the rest of the file
+    // can hold their weights; otherwise reported on behalf of function.
+    bool layersReadable(FILE* file, const int I, const int H, const int O, const char* function) const;
 };
 
 #endif

@@ -368,54 +368,63 @@ const int LookupTable::load(FILE* file) {
         TEMBRA_ERROR("statePtr == 0");
         return -1;
     }
-    int32_t storage = 0;
-    if (!tembra_io::readInt32(file, storage)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        return -1;
-    }
-    traceStorage = static_cast<Types::TRACE_STORAGE>(storage);
-
-    const unsigned int N = statePtr->getNumberOfVariables();
-    if (!tembra_io::fits(file, N, 4)) {
-        TEMBRA_ERROR("the body ends before its " << N << " strides");
-        return -1;
-    }
-    allocateMemory();
-    if (indexOffset == nullptr) return -1;
     int32_t size = 0;
-    if (!tembra_io::readInt32Array(file, indexOffset, N) || !tembra_io::readInt32(file, size)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        freeMemory();
-        return -1;
-    }
-
-    // The strides and the size must be exactly those of a table built on
-    // this State: anything else would index past the weights.
-    const long long expected = geometry(weightsPerState(), true, __func__, __LINE__);
-    if (expected < 0) {
-        freeMemory();
-        return -1;
-    }
-    if (size != expected) {
-        TEMBRA_ERROR("ARRAY_SIZE = " << size << ", but the State's bounds give " << expected
-                                     << " --> the body does not belong to this State");
-        freeMemory();
-        return -1;
-    }
-    if (!tembra_io::fits(file, size, 8)) {
-        TEMBRA_ERROR("ARRAY_SIZE = " << size << " --> more weights than the rest of the file holds");
-        freeMemory();
-        return -1;
-    }
-    ARRAY_SIZE = size;
-    weights = allocateMemoryWeights();
-    if (weights == nullptr || !tembra_io::readDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
-        if (weights != nullptr) TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+    if (!readLayout(file, size, __func__)) return -1;
+    if (!readWeights(file, size, __func__)) {
         freeMemory();
         ARRAY_SIZE = 0;
         return -1;
     }
     return 0;
+}
+
+bool LookupTable::readLayout(FILE* file, int32_t& size, const char* function) {
+    int32_t storage = 0;
+    if (!tembra_io::readInt32(file, storage)) {
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        return false;
+    }
+    traceStorage = static_cast<Types::TRACE_STORAGE>(storage);
+
+    const unsigned int N = statePtr->getNumberOfVariables();
+    if (!tembra_io::fits(file, N, 4)) {
+        TEMBRA_ERROR_AT(function, __LINE__, "the body ends before its " << N << " strides");
+        return false;
+    }
+    allocateMemory();
+    if (indexOffset == nullptr) return false;
+    if (!tembra_io::readInt32Array(file, indexOffset, N) || !tembra_io::readInt32(file, size)) {
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        freeMemory();
+        return false;
+    }
+    return true;
+}
+
+bool LookupTable::readWeights(FILE* file, const int32_t size, const char* function) {
+    // The strides and the size must be exactly those of a table built on
+    // this State: anything else would index past the weights.
+    const long long expected = geometry(weightsPerState(), true, function, __LINE__);
+    if (expected < 0) return false;
+    if (size != expected) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "ARRAY_SIZE = " << size << ", but the State's bounds give " << expected
+                                        << " --> the body does not belong to this State");
+        return false;
+    }
+    if (!tembra_io::fits(file, size, 8)) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "ARRAY_SIZE = " << size << " --> more weights than the rest of the file holds");
+        return false;
+    }
+    ARRAY_SIZE = size;
+    weights = allocateMemoryWeights();
+    if (weights == nullptr) return false;
+    if (!tembra_io::readDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        return false;
+    }
+    return true;
 }
 
 void LookupTable::setTrace(const int index, const double value) {
