@@ -130,6 +130,9 @@ protected:
     unsigned int indexOffsetSize;
 
 private:
+    // Without traces, the weight of the state stored last moves by value
+    // (an index outside the weights is reported on behalf of function).
+    inline void addToStoredIndex(const double value, const char* function);
     // The parts of load, each reporting on behalf of function: traceStorage,
     // the strides and ARRAY_SIZE as the body gives them (size), then the
     // weights once the strides and size are checked against the State.

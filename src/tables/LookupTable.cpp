@@ -9,6 +9,7 @@
 #include "core/FileIO.h"
 #include "core/NodeRecycling.h"
 #include "core/ReportTexts.h"
+#include "core/TraceSteps.h"
 #include "Report.h"
 #include "Utility.h"
 
@@ -175,13 +176,12 @@ void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
         return;
     }
     const double FACTOR = ALPHA * DELTA;
-    bool useStoredIndex = false;
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces != nullptr) {
-                for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = weights[i] + FACTOR * eTraces[i];
+                tembra_traces::addAlong(weights, eTraces, ARRAY_SIZE, FACTOR);
             } else if (storedActiveIndex != -1) {
-                useStoredIndex = true;
+                addToStoredIndex(FACTOR, __func__);
             } else {
                 TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0 and storedActiveIndex == -1"
                              << " --> Set traceStorage to MAP"
@@ -190,14 +190,9 @@ void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
             break;
         case Types::MAP:
             if (!eTracesMap.empty()) {
-                for (std::map<int, double>::const_iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
-                    // Entries always index this table; a subclass that put
-                    // one elsewhere must not make us write outside it.
-                    if (it->first < 0 || it->first >= ARRAY_SIZE) continue;
-                    weights[it->first] = weights[it->first] + FACTOR * it->second;
-                }
+                tembra_traces::addAlong(weights, ARRAY_SIZE, eTracesMap, FACTOR);
             } else if (storedActiveIndex != -1) {
-                useStoredIndex = true;
+                addToStoredIndex(FACTOR, __func__);
             } else {
                 TEMBRA_ERROR("traceStorage == MAP and eTracesMap == empty and storedActiveIndex == -1"
                              << " --> Set traceStorage to ARRAY"
@@ -206,13 +201,15 @@ void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
             break;
         default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
-    if (useStoredIndex) {
-        if (storedActiveIndex < 0 || storedActiveIndex >= ARRAY_SIZE) {
-            TEMBRA_ERROR("index (" << storedActiveIndex << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
-            return;
-        }
-        weights[storedActiveIndex] = weights[storedActiveIndex] + FACTOR;
+}
+
+void LookupTable::addToStoredIndex(const double value, const char* function) {
+    if (storedActiveIndex < 0 || storedActiveIndex >= ARRAY_SIZE) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "index (" << storedActiveIndex << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
+        return;
     }
+    weights[storedActiveIndex] = weights[storedActiveIndex] + value;
 }
 
 void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
@@ -223,13 +220,9 @@ void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBD
                 TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY_TO_DECAY);
                 return;
             }
-            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = eTraces[i] * FACTOR;
+            tembra_traces::decay(eTraces, ARRAY_SIZE, FACTOR);
             break;
-        case Types::MAP:
-            for (std::map<int, double>::iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
-                it->second = it->second * FACTOR;
-            }
-            break;
+        case Types::MAP: tembra_traces::decay(eTracesMap, FACTOR); break;
         default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }

@@ -10,6 +10,7 @@
 #include "core/FileIO.h"
 #include "core/NodeRecycling.h"
 #include "core/ReportTexts.h"
+#include "core/TraceSteps.h"
 #include "Report.h"
 #include "Utility.h"
 
@@ -317,13 +318,9 @@ void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
                 TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY_TO_DECAY);
                 return;
             }
-            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = eTraces[i] * FACTOR;
+            tembra_traces::decay(eTraces, ARRAY_SIZE, FACTOR);
             return;
-        case Types::MAP:
-            for (std::map<int, double>::iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
-                it->second = it->second * FACTOR;
-            }
-            return;
+        case Types::MAP: tembra_traces::decay(eTracesMap, FACTOR); return;
     }
     TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
@@ -344,7 +341,7 @@ void Tilings::updateWeights(const double ALPHA, const double DELTA) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces != nullptr) {
-                for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] += FACTOR * eTraces[i];
+                tembra_traces::addAlong(weights, eTraces, ARRAY_SIZE, FACTOR);
             } else if (storedActiveIndices != nullptr) {
                 addToStoredIndices(FACTOR);
             } else {
@@ -355,9 +352,7 @@ void Tilings::updateWeights(const double ALPHA, const double DELTA) {
             return;
         case Types::MAP:
             if (!eTracesMap.empty()) {
-                for (std::map<int, double>::const_iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
-                    if (isWeightIndex(it->first)) weights[it->first] += FACTOR * it->second;
-                }
+                tembra_traces::addAlong(weights, ARRAY_SIZE, eTracesMap, FACTOR);
             } else if (storedActiveIndices != nullptr) {
                 addToStoredIndices(FACTOR);
             } else {
