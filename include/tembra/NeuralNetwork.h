@@ -107,6 +107,9 @@ private:
     // All arrays of the forward pass present; otherwise the first missing
     // one is reported on behalf of function.
     bool networkPresent(const char* function, const int line) const;
+    // All arrays the trace update reads present; otherwise the first
+    // missing one is reported on behalf of function.
+    bool gradientInputsPresent(const char* function) const;
     // The network is discarded: arrays released, sizes 0.
     void discard();
     // True when a body's I, H and O fit the State and the rest of the file

@@ -299,20 +299,7 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
     const int I = INPUT_LAYER_NEURONS;
     const int H = HIDDEN_LAYER_NEURONS;
     const int O = OUTPUT_LAYER_NEURONS;
-
-    if (outputValues == nullptr || tmp == nullptr) {
-        TEMBRA_ERROR("outputValues == 0 --> This should never happen!");
-        return;
-    }
-    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr ||
-        gradientFactors == nullptr) {
-        TEMBRA_ERROR((inputValues == nullptr           ? "inputValues"
-                      : hiddenValues == nullptr        ? "hiddenValues"
-                      : hiddenOutputWeights == nullptr ? "hiddenOutputWeights"
-                                                       : "gradientFactors")
-                     << NOT_BUILT);
-        return;
-    }
+    if (!gradientInputsPresent(__func__)) return;
     for (int o = 0; o < O; ++o) tmp[o] = (1 - outputValues[o]) * outputValues[o];
 
     // With gl = 0 the old traces are forgotten outright rather than scaled
@@ -329,12 +316,30 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
         TEMBRA_ERROR("inputHiddenOutputTraces == 0");
         return;
     }
-    // The gradient of weight (i, h) for output o is the same factor of
-    // (h, o) times input i: the factor is formed once per step, not once
-    // per input, with its products in the order of the formula
-    // w(h, o) * out'(o) * hidden(h) * (1 - hidden(h)) * input(i).
+    // The gradient of weight (i, h) is the same factor of h times input i:
+    // the factor is formed once per step, not once per input, with its
+    // products in the order of the formula
+    // w(h) * out' * hidden(h) * (1 - hidden(h)) * input(i).
     formGradientFactors(gradientFactors, hiddenOutputWeights, tmp[0], hidden, H);
     decayAndAdd(inputHiddenOutputTraces, gradientFactors, inputValues, I, H * O, gl, forget);
+}
+
+bool NeuralNetwork::gradientInputsPresent(const char* function) const {
+    if (outputValues == nullptr || tmp == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__, "outputValues == 0 --> This should never happen!");
+        return false;
+    }
+    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr ||
+        gradientFactors == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        (inputValues == nullptr           ? "inputValues"
+                         : hiddenValues == nullptr        ? "hiddenValues"
+                         : hiddenOutputWeights == nullptr ? "hiddenOutputWeights"
+                                                          : "gradientFactors")
+                            << NOT_BUILT);
+        return false;
+    }
+    return true;
 }
 
 void NeuralNetwork::accumulatingTraces(const double) {}

@@ -6,6 +6,7 @@
 
 #include "core/ReportTexts.h"
 #include "Report.h"
+#include "valuefunction/ActionBlocks.h"
 
 ActionLookupTable::ActionLookupTable(State* aStatePtr) : ActionValueFunction(aStatePtr), LookupTable(aStatePtr) {
     ValueFunction::value = 0.0;
@@ -230,14 +231,7 @@ void ActionLookupTable::removeAction(const int actionIndex) {
         TEMBRA_ERROR("cannot allocate " << NEW_ARRAY_SIZE << " weights --> action not removed");
         return;
     }
-    // Every block loses the removed action's weight; the actions after it
-    // move down by one place.
-    int newWeightIndex = 0;
-    for (int block = 0; block < ARRAY_SIZE; block += ACTIONS) {
-        for (int a = 0; a < ACTIONS; ++a) {
-            if (a != actionIndex) newWeights[newWeightIndex++] = weights[block + a];
-        }
-    }
+    tembra_actions::copyWithoutAction(weights, ARRAY_SIZE, ACTIONS, 1, actionIndex, newWeights);
     for (unsigned int v = 0; v < indexOffsetSize; ++v) indexOffset[v] = indexOffset[v] / ACTIONS * NEW_ACTIONS;
     ARRAY_SIZE = NEW_ARRAY_SIZE;
     delete[] weights;

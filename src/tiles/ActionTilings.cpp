@@ -5,6 +5,7 @@
 
 #include "core/ReportTexts.h"
 #include "Report.h"
+#include "valuefunction/ActionBlocks.h"
 
 ActionTilings::ActionTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
     : Tilings(numberOfTilings, varList), ACTIONS(0) {}
@@ -162,16 +163,9 @@ const bool ActionTilings::removeAction(int actionIndex) {
     double* newWeights = newDoubles(NEW_ARRAY_SIZE);
     if (newWeights == nullptr) return false;
 
-    // Block by block (one block per combination of tile numbers), every
-    // action but the removed one keeps its TILINGS weights in order.
-    const int BLOCK = TILINGS * ACTIONS;
-    int next = 0;
-    for (int block = 0; block < ARRAY_SIZE; block += BLOCK) {
-        for (int b = 0; b < ACTIONS; ++b) {
-            if (b == actionIndex) continue;
-            for (int t = 0; t < TILINGS; ++t) newWeights[next++] = weights[block + TILINGS * b + t];
-        }
-    }
+    // One block per combination of tile numbers, a run of TILINGS weights
+    // per action in it.
+    tembra_actions::copyWithoutAction(weights, ARRAY_SIZE, ACTIONS, TILINGS, actionIndex, newWeights);
 
     // The tile offsets do not depend on the number of actions; the strides do.
     int stride = TILINGS * NEW_ACTIONS;
