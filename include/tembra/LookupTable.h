@@ -130,6 +130,12 @@ protected:
     unsigned int indexOffsetSize;
 
 private:
+    // A State, a block size and strides for the State's variables: what
+    // geometry needs (otherwise reported on behalf of function).
+    bool geometryUsable(const long long BLOCK, const char* function, const int line) const;
+    // The present state's index from the State's values and the strides
+    // of its N variables, saturated in 64 bits.
+    inline int64_t stateIndex(const unsigned int N) const;
     // Without traces, the weight of the state stored last moves by value
     // (an index outside the weights is reported on behalf of function).
     inline void addToStoredIndex(const double value, const char* function);

@@ -157,30 +157,33 @@ void ActionLookupTable::replacingTraces(const double VALUE) {
             for (int a = 0, A = tableActions(); a < A; ++a) block[a] = (a == activeActionIndex) ? VALUE : 0.0;
             break;
         }
-        case Types::MAP: {
+        case Types::MAP:
             if (activeIndex == -1) return;
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            // The block's entries are neighbours in the map: one walk from
-            // the block's first index removes every other action's entry
-            // and finds the active action's, which a hint then places.
-            const int end = activeIndex + tableActions();
-            const int index = activeIndex + activeActionIndex;
-            bool marked = false;
-            std::map<int, double>::iterator it = eTracesMap.lower_bound(activeIndex);
-            while (it != eTracesMap.end() && it->first < end) {
-                if (it->first == index) {
-                    it->second = VALUE;
-                    marked = true;
-                    ++it;
-                } else {
-                    it = dropTrace(it);
-                }
-            }
-            if (!marked) putTrace(it, index, VALUE);
+            replaceInBlockMap(VALUE);
             break;
-        }
         default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
+}
+
+// The block's entries are neighbours in the map: one walk from the block's
+// first index removes every other action's entry and finds the active
+// action's, which a hint then places.
+void ActionLookupTable::replaceInBlockMap(const double VALUE) {
+    const int end = activeIndex + tableActions();
+    const int index = activeIndex + activeActionIndex;
+    bool marked = false;
+    std::map<int, double>::iterator it = eTracesMap.lower_bound(activeIndex);
+    while (it != eTracesMap.end() && it->first < end) {
+        if (it->first == index) {
+            it->second = VALUE;
+            marked = true;
+            ++it;
+        } else {
+            it = dropTrace(it);
+        }
+    }
+    if (!marked) putTrace(it, index, VALUE);
 }
 
 void ActionLookupTable::accumulatingTraces(const double VALUE) {
@@ -203,26 +206,32 @@ void ActionLookupTable::accumulatingTraces(const double VALUE) {
     }
 }
 
-void ActionLookupTable::removeAction(const int actionIndex) {
+bool ActionLookupTable::actionRemovable(const int actionIndex, const char* function) const {
     if (ACTIONS == 1) {
-        TEMBRA_ERROR("ACTIONS == 1 --> Can not remove last action!");
-        return;
+        TEMBRA_ERROR_AT(function, __LINE__, "ACTIONS == 1 --> Can not remove last action!");
+        return false;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
-        return;
+        TEMBRA_ERROR_AT(function, __LINE__, tembra_text::NO_WEIGHTS);
+        return false;
     }
     if (actionIndex < 0 || actionIndex >= ACTIONS) {
-        TEMBRA_ERROR("actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
-        return;
+        TEMBRA_ERROR_AT(function, __LINE__, "actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
+        return false;
     }
-    // The copy below walks blocks of ACTIONS weights; blocks of another
-    // width would be cut in the wrong places.
+    // The copy walks blocks of ACTIONS weights; blocks of another width
+    // would be cut in the wrong places.
     if (tableActions() != ACTIONS) {
-        TEMBRA_ERROR("ACTIONS = " << ACTIONS << ", but the table holds " << tableActions()
-                                  << " actions per state --> call create() after registering actions");
-        return;
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "ACTIONS = " << ACTIONS << ", but the table holds " << tableActions()
+                                     << " actions per state --> call create() after registering actions");
+        return false;
     }
+    return true;
+}
+
+void ActionLookupTable::removeAction(const int actionIndex) {
+    if (!actionRemovable(actionIndex, __func__)) return;
     const int NEW_ACTIONS = ACTIONS - 1;
     const int STATES = ARRAY_SIZE / ACTIONS;
     const int NEW_ARRAY_SIZE = STATES * NEW_ACTIONS;

@@ -66,20 +66,8 @@ void LookupTable::forgetIndices() {
 
 const long long LookupTable::geometry(const long long BLOCK, const bool compare, const char* function,
                                       const int line) const {
-    if (statePtr == nullptr) {
-        TEMBRA_ERROR_AT(function, line, "statePtr == 0");
-        return -1;
-    }
-    if (BLOCK < 1 || BLOCK > INT_MAX) {
-        TEMBRA_ERROR_AT(function, line, "weights per state = " << BLOCK << " --> must lie in [1, " << INT_MAX << "]");
-        return -1;
-    }
+    if (!geometryUsable(BLOCK, function, line)) return -1;
     const unsigned int N = statePtr->getNumberOfVariables();
-    if (N != indexOffsetSize || (N > 0 && indexOffset == nullptr)) {
-        TEMBRA_ERROR_AT(function, line,
-                        "the State has " << N << " variables, the table " << indexOffsetSize << " strides");
-        return -1;
-    }
     // stride never exceeds INT_MAX before a multiplication by a range of
     // at most 2^32, so the 64-bit product cannot overflow.
     long long stride = BLOCK;
@@ -112,6 +100,24 @@ const long long LookupTable::geometry(const long long BLOCK, const bool compare,
         }
     }
     return stride;
+}
+
+bool LookupTable::geometryUsable(const long long BLOCK, const char* function, const int line) const {
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR_AT(function, line, "statePtr == 0");
+        return false;
+    }
+    if (BLOCK < 1 || BLOCK > INT_MAX) {
+        TEMBRA_ERROR_AT(function, line, "weights per state = " << BLOCK << " --> must lie in [1, " << INT_MAX << "]");
+        return false;
+    }
+    const unsigned int N = statePtr->getNumberOfVariables();
+    if (N != indexOffsetSize || (N > 0 && indexOffset == nullptr)) {
+        TEMBRA_ERROR_AT(function, line,
+                        "the State has " << N << " variables, the table " << indexOffsetSize << " strides");
+        return false;
+    }
+    return true;
 }
 
 const bool LookupTable::buildTable(const long long BLOCK, const char* function, const int line) {
@@ -289,27 +295,29 @@ void LookupTable::calculateActiveIndex() {
         activeIndex = -1;
         return;
     }
-    // Each term is a 32-bit stride times a 33-bit difference and fits in
-    // 64 bits; only the sum can leave them, and a sum that does is far out
-    // of any table, so it saturates and stays out of range.
-    int64_t index = 0;
-    for (unsigned int v = 0; v < N; ++v) {
-        const int64_t difference =
-            static_cast<int64_t>(statePtr->getValueInt(v)) - static_cast<int64_t>(statePtr->getMinValueInt(v));
-        const int64_t term = static_cast<int64_t>(indexOffset[v]) * difference;
-        int64_t sum;
-        if (__builtin_add_overflow(index, term, &sum)) {
-            index = term > 0 ? INT64_MAX : INT64_MIN;
-            break;
-        }
-        index = sum;
-    }
+    const int64_t index = stateIndex(N);
     if (index < 0 || index >= ARRAY_SIZE) {
         TEMBRA_ERROR("index (" << index << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
         activeIndex = -1;
         return;
     }
     activeIndex = static_cast<int>(index);
+}
+
+// Each term is a 32-bit stride times a 33-bit difference and fits in 64
+// bits; only the sum can leave them, and a sum that does is far out of any
+// table, so it saturates and stays out of range.
+int64_t LookupTable::stateIndex(const unsigned int N) const {
+    int64_t index = 0;
+    for (unsigned int v = 0; v < N; ++v) {
+        const int64_t difference =
+            static_cast<int64_t>(statePtr->getValueInt(v)) - static_cast<int64_t>(statePtr->getMinValueInt(v));
+        const int64_t term = static_cast<int64_t>(indexOffset[v]) * difference;
+        int64_t sum;
+        if (__builtin_add_overflow(index, term, &sum)) return term > 0 ? INT64_MAX : INT64_MIN;
+        index = sum;
+    }
+    return index;
 }
 
 void LookupTable::initEpisodeStateHistory() { clearVisits(); }
