@@ -94,6 +94,24 @@ const char* const NOT_BUILT = " == 0 --> the network was not built (construction
     }
 }
 
+// The clamp and the weight statistics visit the two weight arrays,
+// hidden-output first: visit(weights, count) for each array there is, a
+// missing one reported on behalf of function.
+template <class Visit>
+void visitWeights(double* hiddenOutput, const int HO, double* inputHidden, const int IH, const char* function,
+                  Visit visit) {
+    if (hiddenOutput == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__, "hiddenOutputWeights == 0 --> This should never happen!");
+    } else {
+        visit(hiddenOutput, HO);
+    }
+    if (inputHidden == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__, "inputHiddenWeights == 0 --> This should never happen!");
+    } else {
+        visit(inputHidden, IH);
+    }
+}
+
 }  // namespace
 
 NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons) : StateValueFunction(aStatePtr) {
@@ -347,82 +365,46 @@ void NeuralNetwork::accumulatingTraces(const double) {}
 void NeuralNetwork::replacingTraces(const double) {}
 
 void NeuralNetwork::checkWeightLimit() {
-    if (hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
-    } else {
-        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k)
-            hiddenOutputWeights[k] = minMax(hiddenOutputWeights[k], minWeightLimit, maxWeightLimit);
-    }
-    if (inputHiddenWeights == nullptr) {
-        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
-    } else {
-        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k)
-            inputHiddenWeights[k] = minMax(inputHiddenWeights[k], minWeightLimit, maxWeightLimit);
-    }
+    visitWeights(hiddenOutputWeights, HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS, inputHiddenWeights,
+                 INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS, __func__, [this](double* weights, const int n) {
+                     for (int k = 0; k < n; ++k) weights[k] = minMax(weights[k], minWeightLimit, maxWeightLimit);
+                 });
 }
 
 const double NeuralNetwork::getMinWeight() const {
     double minWeight = maxWeightLimit;
-    if (hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
-    } else {
-        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k) {
-            if (hiddenOutputWeights[k] < minWeight) minWeight = hiddenOutputWeights[k];
-        }
-    }
-    if (inputHiddenWeights == nullptr) {
-        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
-    } else {
-        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k) {
-            if (inputHiddenWeights[k] < minWeight) minWeight = inputHiddenWeights[k];
-        }
-    }
+    visitWeights(hiddenOutputWeights, HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS, inputHiddenWeights,
+                 INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS, __func__,
+                 [&minWeight](const double* weights, const int n) {
+                     for (int k = 0; k < n; ++k) {
+                         if (weights[k] < minWeight) minWeight = weights[k];
+                     }
+                 });
     return minWeight;
 }
 
 const double NeuralNetwork::getAvgWeight(const bool abs) const {
     double sum = 0.0;
     long long count = 0;
-    if (hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
-    } else {
-        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k) sum += abs ? std::fabs(hiddenOutputWeights[k]) : hiddenOutputWeights[k];
-        count += HO;
-    }
-    if (inputHiddenWeights == nullptr) {
-        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
-    } else {
-        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k) sum += abs ? std::fabs(inputHiddenWeights[k]) : inputHiddenWeights[k];
-        count += IH;
-    }
+    visitWeights(hiddenOutputWeights, HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS, inputHiddenWeights,
+                 INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS, __func__,
+                 [abs, &sum, &count](const double* weights, const int n) {
+                     for (int k = 0; k < n; ++k) sum += abs ? std::fabs(weights[k]) : weights[k];
+                     count += n;
+                 });
     // No weights at all: 0.0 rather than 0/0.
     return count > 0 ? sum / static_cast<double>(count) : 0.0;
 }
 
 const double NeuralNetwork::getMaxWeight() const {
     double maxWeight = minWeightLimit;
-    if (hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
-    } else {
-        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k) {
-            if (hiddenOutputWeights[k] > maxWeight) maxWeight = hiddenOutputWeights[k];
-        }
-    }
-    if (inputHiddenWeights == nullptr) {
-        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
-    } else {
-        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k) {
-            if (inputHiddenWeights[k] > maxWeight) maxWeight = inputHiddenWeights[k];
-        }
-    }
+    visitWeights(hiddenOutputWeights, HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS, inputHiddenWeights,
+                 INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS, __func__,
+                 [&maxWeight](const double* weights, const int n) {
+                     for (int k = 0; k < n; ++k) {
+                         if (weights[k] > maxWeight) maxWeight = weights[k];
+                     }
+                 });
     return maxWeight;
 }
 
