@@ -314,7 +314,10 @@ int64_t LookupTable::stateIndex(const unsigned int N) const {
             static_cast<int64_t>(statePtr->getValueInt(v)) - static_cast<int64_t>(statePtr->getMinValueInt(v));
         const int64_t term = static_cast<int64_t>(indexOffset[v]) * difference;
         int64_t sum;
-        if (__builtin_add_overflow(index, term, &sum)) return term > 0 ? INT64_MAX : INT64_MIN;
+        if (__builtin_add_overflow(index, term, &sum)) {
+            index = term > 0 ? INT64_MAX : INT64_MIN;
+            break;
+        }
         index = sum;
     }
     return index;
