@@ -43,8 +43,8 @@ struct TileNumber {
 
 inline bool isTileNumber(const double n, const int tiles) { return n >= 0.0 && n < tiles; }
 
-// The tile number n of the value x of a variable with bounds [min, max],
-// in a tiling shifted by offset, with tiles of width w, tiles of them:
+// The tile number n of the value x of a variable with bounds [min, max]
+// in a tiling shifted by offset whose tiles, tiles of them, are w wide:
 //   CLIP    n = floor((x - min - offset) / w), clamped into [0, tiles - 1];
 //           no tile below the tiling's first (x - offset < min) nor for NaN
 //   WRAP    n = floor((x - min + offset) / w)
