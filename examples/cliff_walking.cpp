@@ -36,7 +36,7 @@ const int GOAL_COLUMN = 11;
 class Move : public AbstractAction {
 public:
     Move(int dRow, int dColumn, const char* name) : dRow(dRow), dColumn(dColumn), name(name) {}
-    void addInformation(std::ostream& os) const { os << name; }
+    void addInformation(std::ostream& os) const override { os << name; }
     const int dRow;
     const int dColumn;
     const char* const name;
@@ -174,21 +174,21 @@ public:
     }
 
 protected:
-    void setInitialState() {
+    void setInitialState() override {
         grid_.reset();
         episodeReturn_ = 0.0;
         writeState();
     }
-    void takeAction() { grid_.move(*static_cast<const Move*>(this->avfPtr->getActiveAction())); }
-    const bool observeState() {
+    void takeAction() override { grid_.move(*static_cast<const Move*>(this->avfPtr->getActiveAction())); }
+    const bool observeState() override {
         writeState();
         return !atGoal(grid_.row, grid_.column);
     }
-    const double calculateReward() {
+    const double calculateReward() override {
         episodeReturn_ += grid_.reward;
         return grid_.reward;
     }
-    void finishEpisode() {
+    void finishEpisode() override {
         returns_.push_back(episodeReturn_);
         if (!this->continueEpisode) curve_.row(this->episodes, this->steps, episodeReturn_);
         if (this->episodes % 50 == 0 || this->episodes == options_.episodes) {

@@ -36,7 +36,7 @@ const int STEP_LIMIT = 100000;  // a greedy run that never reaches the goal stop
 class Throttle : public AbstractAction {
 public:
     explicit Throttle(int direction) : direction(direction) {}
-    void addInformation(std::ostream& os) const {
+    void addInformation(std::ostream& os) const override {
         os << (direction < 0 ? "reverse" : direction > 0 ? "forward" : "coast");
     }
     const int direction;
@@ -99,17 +99,17 @@ public:
     double meanOfLastTen() const { return lastCount_ == 0 ? 0.0 : lastSum_ / lastCount_; }
 
 protected:
-    void setInitialState() {
+    void setInitialState() override {
         car_.reset();
         writeState();
     }
-    void takeAction() { car_.push(static_cast<const Throttle*>(avfPtr->getActiveAction())->direction); }
-    const bool observeState() {
+    void takeAction() override { car_.push(static_cast<const Throttle*>(avfPtr->getActiveAction())->direction); }
+    const bool observeState() override {
         writeState();
         return !car_.atGoal();
     }
-    const double calculateReward() { return -1.0; }
-    void finishEpisode() {
+    const double calculateReward() override { return -1.0; }
+    void finishEpisode() override {
         if (!continueEpisode) curve_.row(episodes, steps, -steps);
         std::printf("episode %4d  steps %5d\n", episodes, steps);
         std::fflush(stdout);

@@ -67,22 +67,22 @@ public:
     unsigned int positionId() const { return positionId_; }
 
 protected:
-    void setInitialState() {
+    void setInitialState() override {
         position_ = START;
         reward_ = 0.0;
         svfPtr->getStatePtr()->setValueInt(positionId_, position_);
     }
-    void takeAction() { position_ += (getNextDouble() < 0.5) ? -1 : 1; }
-    const bool observeState() {
+    void takeAction() override { position_ += (getNextDouble() < 0.5) ? -1 : 1; }
+    const bool observeState() override {
         svfPtr->getStatePtr()->setValueInt(positionId_, position_);
         return position_ != LEFT_END && position_ != RIGHT_END;
     }
-    const double calculateReward() {
+    const double calculateReward() override {
         const double r = position_ == RIGHT_END ? 1.0 : (position_ == LEFT_END ? -1.0 : 0.0);
         reward_ += r;
         return r;
     }
-    void finishEpisode() {
+    void finishEpisode() override {
         const double rms = error();
         if (!continueEpisode) curve_.row(episodes, steps, reward_, rms);
         if (episodes % 10 == 0 || episodes == options_.episodes) {

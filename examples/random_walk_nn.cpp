@@ -65,22 +65,22 @@ public:
     int episodesDone() const { return episodes; }
 
 protected:
-    void setInitialState() {
+    void setInitialState() override {
         position_ = START;
         reward_ = 0.0;
         svfPtr->getStatePtr()->setValueDbl(0, position_);
     }
-    void takeAction() { position_ += (getNextDouble() < 0.5) ? -1 : 1; }
-    const bool observeState() {
+    void takeAction() override { position_ += (getNextDouble() < 0.5) ? -1 : 1; }
+    const bool observeState() override {
         svfPtr->getStatePtr()->setValueDbl(0, position_);
         return position_ != LEFT_END && position_ != RIGHT_END;
     }
-    const double calculateReward() {
+    const double calculateReward() override {
         const double r = position_ == RIGHT_END ? 1.0 : 0.0;
         reward_ += r;
         return r;
     }
-    void finishEpisode() {
+    void finishEpisode() override {
         const double rms = error();
         if (!continueEpisode) curve_.row(episodes, steps, reward_, rms);
         if (episodes % 50 == 0 || episodes == options_.episodes) {

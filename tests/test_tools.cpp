@@ -144,7 +144,7 @@ const double ramp() { return -1.0 + 0.5 * rampCounter++; }
 
 class Move : public AbstractAction {
 public:
-    void addInformation(std::ostream& os) const { os << "move"; }
+    void addInformation(std::ostream& os) const override { os << "move"; }
 };
 
 void writeLookupV(const std::string& file) {

@@ -84,6 +84,14 @@ protected:
     void reportActionIndex(const int actionIndex, const char* function, const int line) const;
     // A present state whose block lies inside the table.
     const bool hasPresentState() const { return activeIndex >= 0 && activeIndex <= ARRAY_SIZE - tableActions(); }
+
+private:
+    // The replacing trace in MAP storage: the active action's entry of the
+    // present state's block set to VALUE, the block's other entries removed.
+    inline void replaceInBlockMap(const double VALUE);
+    // True when the action can be removed from the table; otherwise
+    // reported on behalf of function.
+    bool actionRemovable(const int actionIndex, const char* function) const;
 };
 
 #endif

@@ -19,28 +19,28 @@ public:
     explicit ActionTileCoding(State* aStatePtr);
     // Reads a Q file (its State and number of actions included).
     explicit ActionTileCoding(const std::string& fileName);
-    virtual ~ActionTileCoding();
+    ~ActionTileCoding() override;
 
     using ActionValueFunction::load;
     using ActionValueFunction::save;
 
-    virtual void initWeights(const double (*initFunctionPtr)());
-    virtual void initEligibilityTraces();
-    virtual void updateWeights(const double ALPHA, const double DELTA);
-    virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
-    virtual void accumulatingTraces(const double VALUE);
-    virtual void replacingTraces(const double VALUE);
+    void initWeights(const double (*initFunctionPtr)()) override;
+    void initEligibilityTraces() override;
+    void updateWeights(const double ALPHA, const double DELTA) override;
+    void updateEligibilityTraces(const double GAMMA, const double LAMBDA) override;
+    void accumulatingTraces(const double VALUE) override;
+    void replacingTraces(const double VALUE) override;
     // Clamps the weights, but only when a limit was set.
-    virtual void checkWeightLimit();
-    virtual const double getMinWeight() const;
-    virtual const double getAvgWeight(const bool abs) const;
-    virtual const double getMaxWeight() const;
-    virtual void setState();
-    virtual void storeState();
-    virtual void initEpisodeStateHistory();
-    virtual void valueEpisode(const double value);
+    void checkWeightLimit() override;
+    const double getMinWeight() const override;
+    const double getAvgWeight(const bool abs) const override;
+    const double getMaxWeight() const override;
+    void setState() override;
+    void storeState() override;
+    void initEpisodeStateHistory() override;
+    void valueEpisode(const double value) override;
     // Q of the present state; 0.0 (reported) for an index outside [0, ACTIONS).
-    virtual const double getActionValue(int actionIndex) const;
+    const double getActionValue(int actionIndex) const override;
     // Creates the group on this value function's State for the actions
     // registered now, initialises its weights and takes it over. A group
     // whose geometry is refused is reported and deleted.
@@ -49,11 +49,11 @@ public:
     virtual void setActionValue(int actionIndex, const double value);
 
 protected:
-    virtual const int save(FILE* file) const;
+    const int save(FILE* file) const override;
     // Replaces every group by those of a container body laid out for the
     // envelope's ACTIONS; on failure no group is left.
-    virtual const int load(FILE* file);
-    virtual void removeAction(int actionIndex);
+    const int load(FILE* file) override;
+    void removeAction(int actionIndex) override;
 
     // Reports the active action when it is not a registered index.
     const bool checkActiveAction(const char* function, const int line) const;

@@ -14,7 +14,7 @@ public:
     // A group read from a body laid out for numberOfActions actions (the
     // number is not in the body; the owner knows it).
     ActionTilings(State* aStatePtr, int numberOfActions, FILE* file);
-    virtual ~ActionTilings();
+    ~ActionTilings() override;
 
     // The geometry on the State for numberOfActions actions and an
     // uninitialised weight array; refused (reported, no weights) when no
@@ -39,7 +39,7 @@ public:
     const int getNumberOfActions() const { return ACTIONS; }
 
 protected:
-    virtual const int layoutActions() const { return ACTIONS; }
+    const int layoutActions() const override { return ACTIONS; }
     // Reports an index outside [0, ACTIONS). Called at every step, so the
     // test is inline and only the report is not.
     const bool checkActionIndex(const int actionIndex, const char* function, const int line) const {

@@ -16,12 +16,12 @@ class TEMBRA_API ActionValueFunction : public ValueFunction {
 public:
     explicit ActionValueFunction(State* aStatePtr);
     // Destroys every registered action, then (through ValueFunction) the State.
-    virtual ~ActionValueFunction();
+    ~ActionValueFunction() override;
 
     // Whole Q file: 0 on success, -1 on failure (reported). Loading empties
     // the registry into ACTIONS null entries that setAction fills.
-    virtual const int save(const std::string& fileName) const;
-    virtual const int load(const std::string& fileName);
+    const int save(const std::string& fileName) const override;
+    const int load(const std::string& fileName) override;
 
     // Appends an action (taking ownership); its index is the old ACTIONS.
     // Register every action before the representation creates its weights.
@@ -58,8 +58,8 @@ public:
     const int getNumberOfActions() const { return ACTIONS; }
 
 protected:
-    virtual const int save(FILE* file) const = 0;
-    virtual const int load(FILE* file) = 0;
+    const int save(FILE* file) const override = 0;
+    const int load(FILE* file) override = 0;
     // Drops one action's weights and traces; ACTIONS still holds the count
     // before the removal while it runs.
     virtual void removeAction(int actionIndex) = 0;

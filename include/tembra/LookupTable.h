@@ -1,6 +1,7 @@
 #ifndef TEMBRA_LOOKUPTABLE_H
 #define TEMBRA_LOOKUPTABLE_H
 
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -127,6 +128,22 @@ protected:
     // Number of entries of indexOffset: a State that gained or lost
     // variables since the strides were made is refused, not overrun.
     unsigned int indexOffsetSize;
+
+private:
+    // A State, a block size and strides for the State's variables: what
+    // geometry needs (otherwise reported on behalf of function).
+    bool geometryUsable(const long long BLOCK, const char* function, const int line) const;
+    // The present state's index from the State's values and the strides
+    // of its N variables, saturated in 64 bits.
+    inline int64_t stateIndex(const unsigned int N) const;
+    // Without traces, the weight of the state stored last moves by value
+    // (an index outside the weights is reported on behalf of function).
+    inline void addToStoredIndex(const double value, const char* function);
+    // The parts of load, each reporting on behalf of function: traceStorage,
+    // the strides and ARRAY_SIZE as the body gives them (size), then the
+    // weights once the strides and size are checked against the State.
+    bool readLayout(FILE* file, int32_t& size, const char* function);
+    bool readWeights(FILE* file, const int32_t size, const char* function);
 };
 
 #endif

@@ -28,35 +28,35 @@ public:
     NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons);
     // Builds a network from a V file written by a network.
     explicit NeuralNetwork(const std::string& fileName);
-    virtual ~NeuralNetwork();
+    ~NeuralNetwork() override;
 
     using StateValueFunction::load;
     using StateValueFunction::save;
 
-    virtual void initWeights(const double (*initFunctionPtr)());
-    virtual void initEligibilityTraces();
-    virtual void updateWeights(const double ALPHA, const double DELTA);
-    virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
+    void initWeights(const double (*initFunctionPtr)()) override;
+    void initEligibilityTraces() override;
+    void updateWeights(const double ALPHA, const double DELTA) override;
+    void updateEligibilityTraces(const double GAMMA, const double LAMBDA) override;
     // The traces are gradients whatever the trace type says, so marking the
     // present state has nothing left to do.
-    virtual void accumulatingTraces(const double VALUE);
-    virtual void replacingTraces(const double VALUE);
-    virtual void checkWeightLimit();
-    virtual const double getMinWeight() const;
-    virtual const double getAvgWeight(const bool abs) const;
-    virtual const double getMaxWeight() const;
-    virtual void setState();
+    void accumulatingTraces(const double VALUE) override;
+    void replacingTraces(const double VALUE) override;
+    void checkWeightLimit() override;
+    const double getMinWeight() const override;
+    const double getAvgWeight(const bool abs) const override;
+    const double getMaxWeight() const override;
+    void setState() override;
     // Makes the traces the present gradient (allocating them the first
     // time), so that the next updateWeights follows it.
-    virtual void storeState();
-    virtual void initEpisodeStateHistory();
-    virtual void valueEpisode(const double value);
+    void storeState() override;
+    void initEpisodeStateHistory() override;
+    void valueEpisode(const double value) override;
     // The envelope; a file that cannot be read completely also discards
     // the network, which no longer matches the State read from it.
-    virtual const int load(const std::string& fileName);
+    const int load(const std::string& fileName) override;
     // The forward pass: V of the present state; 0.0 (reported) without a
     // network.
-    virtual const double getStateValue() const;
+    const double getStateValue() const override;
 
     // Scale factor of State variable index; an index outside the variables
     // is reported and changes nothing.
@@ -66,8 +66,8 @@ public:
 protected:
     // Body: I, H, O (int32), I*H input-hidden weights, H*O hidden-output
     // weights, I-1 scale factors (float64).
-    virtual const int save(FILE* file) const;
-    virtual const int load(FILE* file);
+    const int save(FILE* file) const override;
+    const int load(FILE* file) override;
 
     // Allocates every array but the traces for the present sizes; on
     // failure nothing is left allocated and the sizes are 0.
@@ -75,27 +75,27 @@ protected:
     // Releases every array, traces included.
     virtual void freeMemory();
 
-    int INPUT_LAYER_NEURONS;
-    int HIDDEN_LAYER_NEURONS;
-    int OUTPUT_LAYER_NEURONS;
+    int INPUT_LAYER_NEURONS = 0;
+    int HIDDEN_LAYER_NEURONS = 0;
+    int OUTPUT_LAYER_NEURONS = 0;
 
-    double* inputValues;              // [I]; the last entry is the input bias
-    double* hiddenValues;             // [H]
-    double* outputValues;             // [O]
-    double* inputHiddenWeights;       // [I*H], weight (i, h) at i*H + h
-    double* hiddenOutputWeights;      // [H*O], weight (h, o) at h*O + o
-    double* inputHiddenOutputTraces;  // [I*H*O], (i, h) for output o at (i*H + h)*O + o
-    double* hiddenOutputTraces;       // [H*O]
-    double* tmp;                      // [O], out * (1 - out) of the last trace update
-    double* scaleFactor;              // [I-1]
+    double* inputValues = nullptr;              // [I]; the last entry is the input bias
+    double* hiddenValues = nullptr;             // [H]
+    double* outputValues = nullptr;             // [O]
+    double* inputHiddenWeights = nullptr;       // [I*H], weight (i, h) at i*H + h
+    double* hiddenOutputWeights = nullptr;      // [H*O], weight (h, o) at h*O + o
+    double* inputHiddenOutputTraces = nullptr;  // [I*H*O], (i, h) for output o at (i*H + h)*O + o
+    double* hiddenOutputTraces = nullptr;       // [H*O]
+    double* tmp = nullptr;                      // [O], out * (1 - out) of the last trace update
+    double* scaleFactor = nullptr;              // [I-1]
 
     // Per-call sums of the forward pass, kept here so that a step
     // allocates nothing.
-    double* hiddenSums;  // [H]
-    double* outputSums;  // [O]
+    double* hiddenSums = nullptr;  // [H]
+    double* outputSums = nullptr;  // [O]
     // Per-step factor of every hidden-output pair in the gradient of the
     // input-hidden weights, formed once per trace update.
-    double* gradientFactors;  // [H*O]
+    double* gradientFactors = nullptr;  // [H*O]
 
 private:
     // True when I, H and O describe a network whose arrays can be indexed
@@ -107,8 +107,14 @@ private:
     // All arrays of the forward pass present; otherwise the first missing
     // one is reported on behalf of function.
     bool networkPresent(const char* function, const int line) const;
+    // All arrays the trace update reads present; otherwise the first
+    // missing one is reported on behalf of function.
+    bool gradientInputsPresent(const char* function) const;
     // The network is discarded: arrays released, sizes 0.
     void discard();
+    // True when a body's I, H and O fit the State and the rest of the file
+    // can hold their weights; otherwise reported on behalf of function.
+    bool layersReadable(FILE* file, const int I, const int H, const int O, const char* function) const;
 };
 
 #endif

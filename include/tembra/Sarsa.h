@@ -11,12 +11,12 @@
 class TEMBRA_API Sarsa : public Tembra {
 public:
     explicit Sarsa(const std::string& fileName);
-    virtual ~Sarsa();
+    ~Sarsa() override;
 
 protected:
-    virtual void initEpisode();
-    virtual void step();
-    virtual const bool checkValueFunction() const;
+    void initEpisode() override;
+    void step() override;
+    const bool checkValueFunction() const override;
 
     // Chooses the active action by ACTION_SELECTION and sets value to its
     // estimate; an unknown rule is reported and changes nothing.

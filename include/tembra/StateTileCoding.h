@@ -19,37 +19,37 @@ public:
     explicit StateTileCoding(State* aStatePtr);
     // Reads a V file (its State included).
     explicit StateTileCoding(const std::string& fileName);
-    virtual ~StateTileCoding();
+    ~StateTileCoding() override;
 
     using StateValueFunction::load;
     using StateValueFunction::save;
 
-    virtual void initWeights(const double (*initFunctionPtr)());
-    virtual void initEligibilityTraces();
-    virtual void updateWeights(const double ALPHA, const double DELTA);
-    virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
-    virtual void accumulatingTraces(const double VALUE);
-    virtual void replacingTraces(const double VALUE);
+    void initWeights(const double (*initFunctionPtr)()) override;
+    void initEligibilityTraces() override;
+    void updateWeights(const double ALPHA, const double DELTA) override;
+    void updateEligibilityTraces(const double GAMMA, const double LAMBDA) override;
+    void accumulatingTraces(const double VALUE) override;
+    void replacingTraces(const double VALUE) override;
     // Clamps the weights, but only when a limit was set.
-    virtual void checkWeightLimit();
-    virtual const double getMinWeight() const;
-    virtual const double getAvgWeight(const bool abs) const;
-    virtual const double getMaxWeight() const;
-    virtual void setState();
-    virtual void storeState();
-    virtual void initEpisodeStateHistory();
-    virtual void valueEpisode(const double value);
-    virtual const double getStateValue() const;
+    void checkWeightLimit() override;
+    const double getMinWeight() const override;
+    const double getAvgWeight(const bool abs) const override;
+    const double getMaxWeight() const override;
+    void setState() override;
+    void storeState() override;
+    void initEpisodeStateHistory() override;
+    void valueEpisode(const double value) override;
+    const double getStateValue() const override;
     // Creates the group on this value function's State, initialises its
     // weights and takes it over. A group whose geometry is refused is
     // reported and deleted, and adds no tilings.
     virtual void registerTiling(StateTilings* stateTilingPtr);
 
 protected:
-    virtual const int save(FILE* file) const;
+    const int save(FILE* file) const override;
     // Replaces every group by those of a container body; on failure no
     // group is left.
-    virtual const int load(FILE* file);
+    const int load(FILE* file) override;
 };
 
 #endif

@@ -10,7 +10,7 @@ class TEMBRA_API StateTilings : public Tilings {
 public:
     StateTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList);
     StateTilings(State* aStatePtr, FILE* file);
-    virtual ~StateTilings();
+    ~StateTilings() override;
 
     // The geometry on the State and an uninitialised weight array. A group
     // that cannot have a sound geometry is refused: reported, no weights.

@@ -9,18 +9,18 @@
 class TEMBRA_API StateValueFunction : public ValueFunction {
 public:
     explicit StateValueFunction(State* aStatePtr);
-    virtual ~StateValueFunction();
+    ~StateValueFunction() override;
 
     // Whole V file: 0 on success, -1 on failure (reported).
-    virtual const int save(const std::string& fileName) const;
-    virtual const int load(const std::string& fileName);
+    const int save(const std::string& fileName) const override;
+    const int load(const std::string& fileName) override;
 
     // V of the present state (the features of the last setState).
     virtual const double getStateValue() const = 0;
 
 protected:
-    virtual const int save(FILE* file) const = 0;
-    virtual const int load(FILE* file) = 0;
+    const int save(FILE* file) const override = 0;
+    const int load(FILE* file) override = 0;
 };
 
 #endif

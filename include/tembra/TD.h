@@ -11,12 +11,12 @@
 class TEMBRA_API TD : public Tembra {
 public:
     explicit TD(const std::string& fileName);
-    virtual ~TD();
+    ~TD() override;
 
 protected:
-    virtual void initEpisode();
-    virtual void step();
-    virtual const bool checkValueFunction() const;
+    void initEpisode() override;
+    void step() override;
+    const bool checkValueFunction() const override;
 
     StateValueFunction* svfPtr;
 };

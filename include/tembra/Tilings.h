@@ -154,7 +154,34 @@ protected:
 
 private:
     void initPointers();
+
+    // The parts of createGeometry, each reporting on behalf of function:
+    // whether the group, the actions and the State allow a layout; the tile
+    // count of a variable (range set to its max - min), or -1 when it has
+    // none or the weights would not fit an int together with product; and
+    // the strides, widths, offsets and resolutions for those counts.
+    bool canLayOut(const int actions, const char* function) const;
+    long long tileCount(const Types::TILINGS_VAR_STRUCT& var, const long long product, double& range,
+                        const char* function) const;
+    void layOut(const int* newTiles, const double* range, const int actions);
+
+    // The parts of activateTiles: every variable's value and bounds into
+    // varValueCache, and the weight index of tiling t's tile, false when
+    // the tiling has none (outside set when a tile number lies outside its
+    // variable's tiles).
+    inline void cacheValues();
+    inline bool tilingIndex(const int t, double& index, bool& outside, const char* function) const;
+
+    // The body, read part by part, each part reporting on behalf of function:
+    // the counts and trace storage (then the arrays are allocated), the
+    // variable records, the widths, tile counts, strides and offsets, their
+    // check (size set to the number of weights they give), and the weights.
     const int readBody(FILE* file);
+    bool readCounts(FILE* file, const char* function);
+    bool readVariables(FILE* file, const char* function);
+    bool readLayout(FILE* file, const char* function);
+    bool checkLayout(long long& size, const char* function) const;
+    bool readWeights(FILE* file, const long long size, const char* function);
 };
 
 #endif

@@ -11,10 +11,10 @@ public:
     // Reads a record; a damaged one is reported, and the fields it did not
     // reach stay empty or 0.
     explicit VarValuesInt(FILE* file);
-    virtual ~VarValuesInt();
+    ~VarValuesInt() override;
 
-    virtual const int save(FILE* file) const;
-    virtual const int load(FILE* file);
+    const int save(FILE* file) const override;
+    const int load(FILE* file) override;
 
     const int getValue() const { return value; }
     const int getMinValue() const { return minValue; }

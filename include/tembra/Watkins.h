@@ -12,14 +12,19 @@
 class TEMBRA_API Watkins : public Tembra {
 public:
     explicit Watkins(const std::string& fileName);
-    virtual ~Watkins();
+    ~Watkins() override;
 
 protected:
-    virtual void initEpisode();
-    virtual void step();
-    virtual const bool checkValueFunction() const;
+    void initEpisode() override;
+    void step() override;
+    const bool checkValueFunction() const override;
 
     ActionValueFunction* avfPtr;
+
+private:
+    // The exploration at the start of a step, with its effect on the
+    // traces; false, changing nothing, for an ACTION_SELECTION it does not know.
+    inline bool explore();
 };
 
 #endif

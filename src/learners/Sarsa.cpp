@@ -1,5 +1,6 @@
 #include "Sarsa.h"
 
+#include "learners/Steps.h"
 #include "Report.h"
 
 Sarsa::Sarsa(const std::string& fileName) : Tembra(fileName), avfPtr(nullptr) {}
@@ -18,15 +19,14 @@ void Sarsa::selectAction() {
             value = randomAction() ? avfPtr->setRandomActionIndex() : avfPtr->setGreedyActionIndex();
             break;
         case SOFTMAX: value = avfPtr->setSoftMaxActionIndex(TEMPERATURE); break;
-        default: TEMBRA_ERROR("Unknown ACTION_SELECTION " << static_cast<int>(ACTION_SELECTION)); break;
+        default: TEMBRA_ERROR(tembra_steps::UNKNOWN_ACTION_SELECTION << static_cast<int>(ACTION_SELECTION)); break;
     }
 }
 
 void Sarsa::initEpisode() {
     episodes = episodes + 1;
     steps = 0;
-    if (TRACES != NONE) avfPtr->initEligibilityTraces();
-    if (avfPtr->getEpisodeStateHistory()) avfPtr->initEpisodeStateHistory();
+    tembra_steps::clearEpisodeRecords(*avfPtr, TRACES);
     setInitialState();
     avfPtr->setState();
     selectAction();
@@ -35,18 +35,8 @@ void Sarsa::initEpisode() {
 void Sarsa::step() {
     steps = steps + 1;
     // The trace of the present state with the action about to be taken.
-    if (TRACES == NONE) {
-        avfPtr->storeState();
-    } else {
-        avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
-        if (TRACES == REPLACING) {
-            avfPtr->replacingTraces(TRACE_VALUE);
-        } else if (TRACES == ACCUMULATING) {
-            avfPtr->accumulatingTraces(TRACE_VALUE);
-        } else {
-            TEMBRA_ERROR("Unknown Tracetype!");
-        }
-    }
+    if (TRACES != NONE) avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
+    if (!tembra_steps::markPresentState(*avfPtr, TRACES, TRACE_VALUE)) TEMBRA_ERROR(tembra_steps::UNKNOWN_TRACE_TYPE);
     takeAction();
     continueEpisode = observeState();
     avfPtr->setState();

@@ -1,5 +1,6 @@
 #include "TD.h"
 
+#include "learners/Steps.h"
 #include "Report.h"
 
 TD::TD(const std::string& fileName) : Tembra(fileName), svfPtr(nullptr) {}
@@ -14,8 +15,7 @@ const bool TD::checkValueFunction() const { return svfPtr != nullptr; }
 void TD::initEpisode() {
     episodes = episodes + 1;
     steps = 0;
-    if (TRACES != NONE) svfPtr->initEligibilityTraces();
-    if (svfPtr->getEpisodeStateHistory()) svfPtr->initEpisodeStateHistory();
+    tembra_steps::clearEpisodeRecords(*svfPtr, TRACES);
     setInitialState();
     svfPtr->setState();
     value = svfPtr->getStateValue();
@@ -24,18 +24,8 @@ void TD::initEpisode() {
 void TD::step() {
     steps = steps + 1;
     // The trace of the state being left, before the action is taken.
-    if (TRACES == NONE) {
-        svfPtr->storeState();
-    } else {
-        svfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
-        if (TRACES == REPLACING) {
-            svfPtr->replacingTraces(TRACE_VALUE);
-        } else if (TRACES == ACCUMULATING) {
-            svfPtr->accumulatingTraces(TRACE_VALUE);
-        } else {
-            TEMBRA_ERROR("Unknown Tracetype!");
-        }
-    }
+    if (TRACES != NONE) svfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
+    if (!tembra_steps::markPresentState(*svfPtr, TRACES, TRACE_VALUE)) TEMBRA_ERROR(tembra_steps::UNKNOWN_TRACE_TYPE);
     takeAction();
     continueEpisode = observeState();
     svfPtr->setState();

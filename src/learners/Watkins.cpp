@@ -1,5 +1,6 @@
 #include "Watkins.h"
 
+#include "learners/Steps.h"
 #include "Report.h"
 
 Watkins::Watkins(const std::string& fileName) : Tembra(fileName), avfPtr(nullptr) {}
@@ -14,8 +15,7 @@ const bool Watkins::checkValueFunction() const { return avfPtr != nullptr; }
 void Watkins::initEpisode() {
     episodes = episodes + 1;
     steps = 0;
-    if (TRACES != NONE) avfPtr->initEligibilityTraces();
-    if (avfPtr->getEpisodeStateHistory()) avfPtr->initEpisodeStateHistory();
+    tembra_steps::clearEpisodeRecords(*avfPtr, TRACES);
     setInitialState();
     avfPtr->setState();
     // Every episode starts greedy; exploration happens at the start of a step.
@@ -24,45 +24,8 @@ void Watkins::initEpisode() {
 
 void Watkins::step() {
     steps = steps + 1;
-    // Exploration replaces the greedy action chosen at the end of the last
-    // step. Leaving the greedy policy cuts the traces, since what follows no
-    // longer says anything about the greedy policy's earlier choices.
-    switch (ACTION_SELECTION) {
-        case GREEDY:
-            if (TRACES != NONE) avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
-            break;
-        case EPSILON_GREEDY:
-            if (randomAction()) {
-                value = avfPtr->setRandomActionIndex();
-                // Cut even when the draw repeats the greedy action.
-                if (TRACES != NONE) avfPtr->initEligibilityTraces();
-            } else if (TRACES != NONE) {
-                avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
-            }
-            break;
-        case SOFTMAX: {
-            const int greedyIndex = avfPtr->getActiveActionIndex();
-            value = avfPtr->setSoftMaxActionIndex(TEMPERATURE);
-            if (TRACES != NONE) {
-                if (avfPtr->getActiveActionIndex() == greedyIndex) {
-                    avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
-                } else {
-                    avfPtr->initEligibilityTraces();
-                }
-            }
-            break;
-        }
-        default: TEMBRA_ERROR("Unknown ACTION_SELECTION " << static_cast<int>(ACTION_SELECTION)); break;
-    }
-    if (TRACES == NONE) {
-        avfPtr->storeState();
-    } else if (TRACES == REPLACING) {
-        avfPtr->replacingTraces(TRACE_VALUE);
-    } else if (TRACES == ACCUMULATING) {
-        avfPtr->accumulatingTraces(TRACE_VALUE);
-    } else {
-        TEMBRA_ERROR("Unknown Tracetype!");
-    }
+    if (!explore()) TEMBRA_ERROR(tembra_steps::UNKNOWN_ACTION_SELECTION << static_cast<int>(ACTION_SELECTION));
+    if (!tembra_steps::markPresentState(*avfPtr, TRACES, TRACE_VALUE)) TEMBRA_ERROR(tembra_steps::UNKNOWN_TRACE_TYPE);
     takeAction();
     continueEpisode = observeState();
     avfPtr->setState();
@@ -74,4 +37,37 @@ void Watkins::step() {
     }
     avfPtr->updateWeights(ALPHA, delta);
     if (continueEpisode) value = avfPtr->getActionValue(avfPtr->getActiveActionIndex());
+}
+
+// Exploration replaces the greedy action chosen at the end of the last
+// step. Leaving the greedy policy cuts the traces, since what follows no
+// longer says anything about the greedy policy's earlier choices; staying
+// on it decays them.
+bool Watkins::explore() {
+    switch (ACTION_SELECTION) {
+        case GREEDY:
+            if (TRACES != NONE) avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
+            return true;
+        case EPSILON_GREEDY:
+            if (randomAction()) {
+                value = avfPtr->setRandomActionIndex();
+                // Cut even when the draw repeats the greedy action.
+                if (TRACES != NONE) avfPtr->initEligibilityTraces();
+            } else if (TRACES != NONE) {
+                avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
+            }
+            return true;
+        case SOFTMAX: {
+            const int greedyIndex = avfPtr->getActiveActionIndex();
+            value = avfPtr->setSoftMaxActionIndex(TEMPERATURE);
+            if (TRACES == NONE) return true;
+            if (avfPtr->getActiveActionIndex() == greedyIndex) {
+                avfPtr->updateEligibilityTraces(GAMMA, LAMBDA);
+            } else {
+                avfPtr->initEligibilityTraces();
+            }
+            return true;
+        }
+    }
+    return false;
 }

@@ -61,39 +61,22 @@ const char* const NOT_BUILT = " == 0 --> the network was not built (construction
     return sum;
 }
 
-// traces[h * O + o] = decay * traces[h * O + o] + hidden[h] * derivatives[o],
-// or 0.0 + hidden[h] * derivatives[o] when forget.
-[[gnu::noinline]] void decayAndAddOuter(double* traces, const double* hidden, const double* derivatives, const int H,
-                                        const int O, const double decay, const bool forget) {
-    if (O == 1) {
-        const double derivative = derivatives[0];
-        if (forget) {
-            for (int h = 0; h < H; ++h) traces[h] = 0.0 + hidden[h] * derivative;
-        } else {
-            for (int h = 0; h < H; ++h) traces[h] = decay * traces[h] + hidden[h] * derivative;
-        }
-        return;
-    }
-    for (int h = 0; h < H; ++h) {
-        for (int o = 0; o < O; ++o) {
-            const double decayed = forget ? 0.0 : decay * traces[h * O + o];
-            traces[h * O + o] = decayed + hidden[h] * derivatives[o];
-        }
+// traces[h] = decay * traces[h] + hidden[h] * derivative, or 0.0 +
+// hidden[h] * derivative when forget: the traces of the hidden-output
+// weights of the one output.
+[[gnu::noinline]] void decayAndAddOuter(double* traces, const double* hidden, const double derivative, const int H,
+                                        const double decay, const bool forget) {
+    if (forget) {
+        for (int h = 0; h < H; ++h) traces[h] = 0.0 + hidden[h] * derivative;
+    } else {
+        for (int h = 0; h < H; ++h) traces[h] = decay * traces[h] + hidden[h] * derivative;
     }
 }
 
-// factors[h * O + o] = weights[h * O + o] * derivatives[o] * hidden[h] * (1 - hidden[h])
-[[gnu::noinline]] void formGradientFactors(double* factors, const double* weights, const double* derivatives,
-                                           const double* hidden, const int H, const int O) {
-    if (O == 1) {
-        const double derivative = derivatives[0];
-        for (int h = 0; h < H; ++h) factors[h] = weights[h] * derivative * hidden[h] * (1 - hidden[h]);
-        return;
-    }
-    for (int h = 0; h < H; ++h) {
-        for (int o = 0; o < O; ++o)
-            factors[h * O + o] = weights[h * O + o] * derivatives[o] * hidden[h] * (1 - hidden[h]);
-    }
+// factors[h] = weights[h] * derivative * hidden[h] * (1 - hidden[h])
+[[gnu::noinline]] void formGradientFactors(double* factors, const double* weights, const double derivative,
+                                           const double* hidden, const int H) {
+    for (int h = 0; h < H; ++h) factors[h] = weights[h] * derivative * hidden[h] * (1 - hidden[h]);
 }
 
 // traces[i * n + k] = decay * traces[i * n + k] + factors[k] * inputs[i];
@@ -111,25 +94,27 @@ const char* const NOT_BUILT = " == 0 --> the network was not built (construction
     }
 }
 
+// The clamp and the weight statistics visit the two weight arrays,
+// hidden-output first: visit(weights, count) for each array there is, a
+// missing one reported on behalf of function.
+template <class Visit>
+void visitWeights(double* hiddenOutput, const int HO, double* inputHidden, const int IH, const char* function,
+                  Visit visit) {
+    if (hiddenOutput == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__, "hiddenOutputWeights == 0 --> This should never happen!");
+    } else {
+        visit(hiddenOutput, HO);
+    }
+    if (inputHidden == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__, "inputHiddenWeights == 0 --> This should never happen!");
+    } else {
+        visit(inputHidden, IH);
+    }
+}
+
 }  // namespace
 
-NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons)
-    : StateValueFunction(aStatePtr),
-      INPUT_LAYER_NEURONS(0),
-      HIDDEN_LAYER_NEURONS(0),
-      OUTPUT_LAYER_NEURONS(0),
-      inputValues(nullptr),
-      hiddenValues(nullptr),
-      outputValues(nullptr),
-      inputHiddenWeights(nullptr),
-      hiddenOutputWeights(nullptr),
-      inputHiddenOutputTraces(nullptr),
-      hiddenOutputTraces(nullptr),
-      tmp(nullptr),
-      scaleFactor(nullptr),
-      hiddenSums(nullptr),
-      outputSums(nullptr),
-      gradientFactors(nullptr) {
+NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons) : StateValueFunction(aStatePtr) {
     if (!stateUsable(__func__, __LINE__)) return;
     if (numberOfHiddenNeurons < 0) {
         TEMBRA_ERROR("numberOfHiddenNeurons = " << numberOfHiddenNeurons << " --> must not be negative");
@@ -153,25 +138,7 @@ NeuralNetwork::NeuralNetwork(State* aStatePtr, const int numberOfHiddenNeurons)
     setBias(1.0, 1.0);
 }
 
-NeuralNetwork::NeuralNetwork(const std::string& fileName)
-    : StateValueFunction(nullptr),
-      INPUT_LAYER_NEURONS(0),
-      HIDDEN_LAYER_NEURONS(0),
-      OUTPUT_LAYER_NEURONS(0),
-      inputValues(nullptr),
-      hiddenValues(nullptr),
-      outputValues(nullptr),
-      inputHiddenWeights(nullptr),
-      hiddenOutputWeights(nullptr),
-      inputHiddenOutputTraces(nullptr),
-      hiddenOutputTraces(nullptr),
-      tmp(nullptr),
-      scaleFactor(nullptr),
-      hiddenSums(nullptr),
-      outputSums(nullptr),
-      gradientFactors(nullptr) {
-    (void)load(fileName);
-}
+NeuralNetwork::NeuralNetwork(const std::string& fileName) : StateValueFunction(nullptr) { (void)load(fileName); }
 
 NeuralNetwork::~NeuralNetwork() { freeMemory(); }
 
@@ -339,16 +306,7 @@ void NeuralNetwork::updateWeights(const double ALPHA, const double DELTA) {
         TEMBRA_ERROR(
             "inputHiddenOutputTraces == 0 --> weights left unchanged (call initEligibilityTraces or storeState first)");
     } else {
-        double* const weights = inputHiddenWeights;
-        const double* const traces = inputHiddenOutputTraces;
-        const int IH = I * H;
-        if (O == 1) {
-            addScaled(weights, traces, IH, FACTOR);
-        } else {
-            for (int j = 0; j < IH; ++j) {
-                for (int o = 0; o < O; ++o) weights[j] += FACTOR * traces[j * O + o];
-            }
-        }
+        addScaled(inputHiddenWeights, inputHiddenOutputTraces, I * H, FACTOR);
     }
 
     if (minWeightLimit > -DBL_MAX || maxWeightLimit < DBL_MAX) checkWeightLimit();
@@ -359,20 +317,7 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
     const int I = INPUT_LAYER_NEURONS;
     const int H = HIDDEN_LAYER_NEURONS;
     const int O = OUTPUT_LAYER_NEURONS;
-
-    if (outputValues == nullptr || tmp == nullptr) {
-        TEMBRA_ERROR("outputValues == 0 --> This should never happen!");
-        return;
-    }
-    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr ||
-        gradientFactors == nullptr) {
-        TEMBRA_ERROR((inputValues == nullptr           ? "inputValues"
-                      : hiddenValues == nullptr        ? "hiddenValues"
-                      : hiddenOutputWeights == nullptr ? "hiddenOutputWeights"
-                                                       : "gradientFactors")
-                     << NOT_BUILT);
-        return;
-    }
+    if (!gradientInputsPresent(__func__)) return;
     for (int o = 0; o < O; ++o) tmp[o] = (1 - outputValues[o]) * outputValues[o];
 
     // With gl = 0 the old traces are forgotten outright rather than scaled
@@ -382,19 +327,37 @@ void NeuralNetwork::updateEligibilityTraces(const double GAMMA, const double LAM
     if (hiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("hiddenOutputTraces == 0");
     } else {
-        decayAndAddOuter(hiddenOutputTraces, hidden, tmp, H, O, gl, forget);
+        decayAndAddOuter(hiddenOutputTraces, hidden, tmp[0], H, gl, forget);
     }
 
     if (inputHiddenOutputTraces == nullptr) {
         TEMBRA_ERROR("inputHiddenOutputTraces == 0");
         return;
     }
-    // The gradient of weight (i, h) for output o is the same factor of
-    // (h, o) times input i: the factor is formed once per step, not once
-    // per input, with its products in the order of the formula
-    // w(h, o) * out'(o) * hidden(h) * (1 - hidden(h)) * input(i).
-    formGradientFactors(gradientFactors, hiddenOutputWeights, tmp, hidden, H, O);
+    // The gradient of weight (i, h) is the same factor of h times input i:
+    // the factor is formed once per step, not once per input, with its
+    // products in the order of the formula
+    // w(h) * out' * hidden(h) * (1 - hidden(h)) * input(i).
+    formGradientFactors(gradientFactors, hiddenOutputWeights, tmp[0], hidden, H);
     decayAndAdd(inputHiddenOutputTraces, gradientFactors, inputValues, I, H * O, gl, forget);
+}
+
+bool NeuralNetwork::gradientInputsPresent(const char* function) const {
+    if (outputValues == nullptr || tmp == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__, "outputValues == 0 --> This should never happen!");
+        return false;
+    }
+    if (inputValues == nullptr || hiddenValues == nullptr || hiddenOutputWeights == nullptr ||
+        gradientFactors == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        (inputValues == nullptr           ? "inputValues"
+                         : hiddenValues == nullptr        ? "hiddenValues"
+                         : hiddenOutputWeights == nullptr ? "hiddenOutputWeights"
+                                                          : "gradientFactors")
+                            << NOT_BUILT);
+        return false;
+    }
+    return true;
 }
 
 void NeuralNetwork::accumulatingTraces(const double) {}
@@ -402,82 +365,46 @@ void NeuralNetwork::accumulatingTraces(const double) {}
 void NeuralNetwork::replacingTraces(const double) {}
 
 void NeuralNetwork::checkWeightLimit() {
-    if (hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
-    } else {
-        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k)
-            hiddenOutputWeights[k] = minMax(hiddenOutputWeights[k], minWeightLimit, maxWeightLimit);
-    }
-    if (inputHiddenWeights == nullptr) {
-        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
-    } else {
-        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k)
-            inputHiddenWeights[k] = minMax(inputHiddenWeights[k], minWeightLimit, maxWeightLimit);
-    }
+    visitWeights(hiddenOutputWeights, HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS, inputHiddenWeights,
+                 INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS, __func__, [this](double* weights, const int n) {
+                     for (int k = 0; k < n; ++k) weights[k] = minMax(weights[k], minWeightLimit, maxWeightLimit);
+                 });
 }
 
 const double NeuralNetwork::getMinWeight() const {
     double minWeight = maxWeightLimit;
-    if (hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
-    } else {
-        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k) {
-            if (hiddenOutputWeights[k] < minWeight) minWeight = hiddenOutputWeights[k];
-        }
-    }
-    if (inputHiddenWeights == nullptr) {
-        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
-    } else {
-        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k) {
-            if (inputHiddenWeights[k] < minWeight) minWeight = inputHiddenWeights[k];
-        }
-    }
+    visitWeights(hiddenOutputWeights, HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS, inputHiddenWeights,
+                 INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS, __func__,
+                 [&minWeight](const double* weights, const int n) {
+                     for (int k = 0; k < n; ++k) {
+                         if (weights[k] < minWeight) minWeight = weights[k];
+                     }
+                 });
     return minWeight;
 }
 
 const double NeuralNetwork::getAvgWeight(const bool abs) const {
     double sum = 0.0;
     long long count = 0;
-    if (hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
-    } else {
-        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k) sum += abs ? std::fabs(hiddenOutputWeights[k]) : hiddenOutputWeights[k];
-        count += HO;
-    }
-    if (inputHiddenWeights == nullptr) {
-        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
-    } else {
-        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k) sum += abs ? std::fabs(inputHiddenWeights[k]) : inputHiddenWeights[k];
-        count += IH;
-    }
+    visitWeights(hiddenOutputWeights, HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS, inputHiddenWeights,
+                 INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS, __func__,
+                 [abs, &sum, &count](const double* weights, const int n) {
+                     for (int k = 0; k < n; ++k) sum += abs ? std::fabs(weights[k]) : weights[k];
+                     count += n;
+                 });
     // No weights at all: 0.0 rather than 0/0.
     return count > 0 ? sum / static_cast<double>(count) : 0.0;
 }
 
 const double NeuralNetwork::getMaxWeight() const {
     double maxWeight = minWeightLimit;
-    if (hiddenOutputWeights == nullptr) {
-        TEMBRA_ERROR("hiddenOutputWeights == 0 --> This should never happen!");
-    } else {
-        const int HO = HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS;
-        for (int k = 0; k < HO; ++k) {
-            if (hiddenOutputWeights[k] > maxWeight) maxWeight = hiddenOutputWeights[k];
-        }
-    }
-    if (inputHiddenWeights == nullptr) {
-        TEMBRA_ERROR("inputHiddenWeights == 0 --> This should never happen!");
-    } else {
-        const int IH = INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS;
-        for (int k = 0; k < IH; ++k) {
-            if (inputHiddenWeights[k] > maxWeight) maxWeight = inputHiddenWeights[k];
-        }
-    }
+    visitWeights(hiddenOutputWeights, HIDDEN_LAYER_NEURONS * OUTPUT_LAYER_NEURONS, inputHiddenWeights,
+                 INPUT_LAYER_NEURONS * HIDDEN_LAYER_NEURONS, __func__,
+                 [&maxWeight](const double* weights, const int n) {
+                     for (int k = 0; k < n; ++k) {
+                         if (weights[k] > maxWeight) maxWeight = weights[k];
+                     }
+                 });
     return maxWeight;
 }
 
@@ -524,27 +451,12 @@ const int NeuralNetwork::load(const std::string& fileName) {
 
 const double NeuralNetwork::getStateValue() const {
     if (!networkPresent(__func__, __LINE__)) return 0.0;
-    const int I = INPUT_LAYER_NEURONS;
     const int H = HIDDEN_LAYER_NEURONS;
-    const int O = OUTPUT_LAYER_NEURONS;
-
-    double* const sums = hiddenSums;
-    double* const hidden = hiddenValues;
-    weightedSums(sums, inputHiddenWeights, inputValues, I, H);
-    if (O == 1) {
-        // The one output of every network this class builds or loads: each
-        // activation goes into its sum as soon as it is made.
-        const double sum = activateAndSum(hidden, sums, hiddenOutputWeights, H);
-        outputSums[0] = sum;
-        outputValues[0] = sigmoid(sum);
-        return outputValues[0];
-    }
-    for (int h = 0; h < H; ++h) hidden[h] = sigmoid(sums[h]);
-    for (int o = 0; o < O; ++o) outputSums[o] = 0.0;
-    for (int h = 0; h < H; ++h) {
-        for (int o = 0; o < O; ++o) outputSums[o] += hiddenOutputWeights[h * O + o] * hidden[h];
-    }
-    for (int o = 0; o < O; ++o) outputValues[o] = sigmoid(outputSums[o]);
+    weightedSums(hiddenSums, inputHiddenWeights, inputValues, INPUT_LAYER_NEURONS, H);
+    // The one output: each activation goes into its sum as soon as it is made.
+    const double sum = activateAndSum(hiddenValues, hiddenSums, hiddenOutputWeights, H);
+    outputSums[0] = sum;
+    outputValues[0] = sigmoid(sum);
     return outputValues[0];
 }
 
@@ -599,46 +511,54 @@ const int NeuralNetwork::load(FILE* file) {
         TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
         return -1;
     }
-    if (!stateUsable(__func__, __LINE__)) return -1;
-    const long long variables = statePtr->getNumberOfVariables();
-    if (I != variables + 1) {
-        TEMBRA_ERROR("I = " << I << " --> the State has " << variables << " variables, so I must be " << variables + 1);
-        return -1;
-    }
-    if (H < 1) {
-        TEMBRA_ERROR("H = " << H << " --> must be at least 1");
-        return -1;
-    }
-    if (O != 1) {
-        TEMBRA_ERROR("O = " << O << " --> must be 1");
-        return -1;
-    }
-    if (!sizesAcceptable(I, H, O)) {
-        TEMBRA_ERROR("I = " << I << ", H = " << H << " --> network too large to index");
-        return -1;
-    }
-    const long long IH = static_cast<long long>(I) * H;
-    const long long HO = static_cast<long long>(H) * O;
-    const long long SCALES = static_cast<long long>(I) - 1;
-    if (!tembra_io::fits(file, IH + HO + SCALES, 8)) {
-        TEMBRA_ERROR("I = " << I << ", H = " << H << ", O = " << O
-                            << " --> more weights than the rest of the file can hold");
-        return -1;
-    }
-
+    if (!layersReadable(file, I, H, O, __func__)) return -1;
     INPUT_LAYER_NEURONS = I;
     HIDDEN_LAYER_NEURONS = H;
     OUTPUT_LAYER_NEURONS = O;
     allocateMemory();
     if (inputHiddenWeights == nullptr) return -1;  // allocateMemory has reported
 
-    if (!tembra_io::readDoubleArray(file, inputHiddenWeights, static_cast<std::size_t>(IH)) ||
-        !tembra_io::readDoubleArray(file, hiddenOutputWeights, static_cast<std::size_t>(HO)) ||
-        !tembra_io::readDoubleArray(file, scaleFactor, static_cast<std::size_t>(SCALES))) {
+    const std::size_t IH = static_cast<std::size_t>(I) * static_cast<std::size_t>(H);
+    const std::size_t HO = static_cast<std::size_t>(H) * static_cast<std::size_t>(O);
+    if (!tembra_io::readDoubleArray(file, inputHiddenWeights, IH) ||
+        !tembra_io::readDoubleArray(file, hiddenOutputWeights, HO) ||
+        !tembra_io::readDoubleArray(file, scaleFactor, static_cast<std::size_t>(I - 1))) {
         TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
         discard();
         return -1;
     }
     setBias(1.0, 1.0);
     return 0;
+}
+
+bool NeuralNetwork::layersReadable(FILE* file, const int I, const int H, const int O, const char* function) const {
+    if (!stateUsable(function, __LINE__)) return false;
+    const long long variables = statePtr->getNumberOfVariables();
+    if (I != variables + 1) {
+        TEMBRA_ERROR_AT(
+            function, __LINE__,
+            "I = " << I << " --> the State has " << variables << " variables, so I must be " << variables + 1);
+        return false;
+    }
+    if (H < 1) {
+        TEMBRA_ERROR_AT(function, __LINE__, "H = " << H << " --> must be at least 1");
+        return false;
+    }
+    if (O != 1) {
+        TEMBRA_ERROR_AT(function, __LINE__, "O = " << O << " --> must be 1");
+        return false;
+    }
+    if (!sizesAcceptable(I, H, O)) {
+        TEMBRA_ERROR_AT(function, __LINE__, "I = " << I << ", H = " << H << " --> network too large to index");
+        return false;
+    }
+    const long long weights =
+        static_cast<long long>(I) * H + static_cast<long long>(H) * O + (static_cast<long long>(I) - 1);
+    if (!tembra_io::fits(file, weights, 8)) {
+        TEMBRA_ERROR_AT(
+            function, __LINE__,
+            "I = " << I << ", H = " << H << ", O = " << O << " --> more weights than the rest of the file can hold");
+        return false;
+    }
+    return true;
 }

@@ -4,6 +4,26 @@
 
 #include "core/FileIO.h"
 
+namespace {
+
+// count variable records of the kind given, appended to vars; false when
+// one cannot be read (it has reported), the ones read before it left in vars.
+bool readVariables(FILE* file, const State::TYPE type, const uint32_t count, std::vector<VarValues*>& vars) {
+    vars.reserve(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        VarValues* v = (type == State::INT) ? static_cast<VarValues*>(new VarValuesInt("", 0, 0))
+                                            : static_cast<VarValues*>(new VarValuesDouble("", 0.0, 0.0));
+        if (v->load(file) != 0) {
+            delete v;
+            return false;
+        }
+        vars.push_back(v);
+    }
+    return true;
+}
+
+}  // namespace
+
 State::State() : varType(UNDEF) {}
 
 State::State(FILE* file) : varType(UNDEF) { (void)load(file); }
@@ -71,11 +91,7 @@ const int State::load(FILE* file) {
     varType = UNDEF;
     uint32_t varsSize = 0;
     int32_t readType = 0;
-    if (!tembra_io::readUInt32(file, varsSize)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        return -1;
-    }
-    if (!tembra_io::readInt32(file, readType)) {
+    if (!tembra_io::readUInt32(file, varsSize) || !tembra_io::readInt32(file, readType)) {
         TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
         return -1;
     }
@@ -96,18 +112,11 @@ const int State::load(FILE* file) {
         varType = UNDEF;
         return -1;
     }
-    vars.reserve(varsSize);
-    for (uint32_t i = 0; i < varsSize; ++i) {
-        VarValues* v = (varType == INT) ? static_cast<VarValues*>(new VarValuesInt("", 0, 0))
-                                        : static_cast<VarValues*>(new VarValuesDouble("", 0.0, 0.0));
-        if (v->load(file) != 0) {
-            // The variable has reported; a half-read State is of no use.
-            delete v;
-            clear();
-            varType = UNDEF;
-            return -1;
-        }
-        vars.push_back(v);
+    if (!readVariables(file, varType, varsSize, vars)) {
+        // The variable has reported; a half-read State is of no use.
+        clear();
+        varType = UNDEF;
+        return -1;
     }
     return 0;
 }

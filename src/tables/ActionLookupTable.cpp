@@ -4,13 +4,9 @@
 #include <new>
 #include <utility>
 
+#include "core/ReportTexts.h"
 #include "Report.h"
-
-#define TEMBRA_NO_WEIGHTS_MESSAGE "weights == 0 --> Maybe forgot to call create?"
-#define TEMBRA_NO_TRACE_ARRAY_MESSAGE                                                   \
-    "traceStorage == ARRAY and eTraces == 0"                                            \
-        << " --> Set traceStorage to MAP or call initEligibilityTraces before calling " \
-           "updateWeights!"
+#include "valuefunction/ActionBlocks.h"
 
 ActionLookupTable::ActionLookupTable(State* aStatePtr) : ActionValueFunction(aStatePtr), LookupTable(aStatePtr) {
     ValueFunction::value = 0.0;
@@ -96,7 +92,7 @@ const int ActionLookupTable::load(FILE* file) {
 
 const double ActionLookupTable::getActionValue(const int actionIndex) const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return DBL_MAX;
     }
     // The selections call this once per action and step: the checks are
@@ -112,7 +108,7 @@ const double ActionLookupTable::getActionValue(const int actionIndex) const {
 
 void ActionLookupTable::setActionValue(const int actionIndex, const double value) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
@@ -122,7 +118,7 @@ void ActionLookupTable::setActionValue(const int actionIndex, const double value
 
 void ActionLookupTable::setActiveActionValue(const int actionIndex, const double value) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
@@ -152,7 +148,7 @@ void ActionLookupTable::replacingTraces(const double VALUE) {
     switch (traceStorage) {
         case Types::ARRAY: {
             if (eTraces == nullptr) {
-                TEMBRA_ERROR(TEMBRA_NO_TRACE_ARRAY_MESSAGE);
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             if (activeIndex == -1) return;
@@ -161,37 +157,40 @@ void ActionLookupTable::replacingTraces(const double VALUE) {
             for (int a = 0, A = tableActions(); a < A; ++a) block[a] = (a == activeActionIndex) ? VALUE : 0.0;
             break;
         }
-        case Types::MAP: {
+        case Types::MAP:
             if (activeIndex == -1) return;
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            // The block's entries are neighbours in the map: one walk from
-            // the block's first index removes every other action's entry
-            // and finds the active action's, which a hint then places.
-            const int end = activeIndex + tableActions();
-            const int index = activeIndex + activeActionIndex;
-            bool marked = false;
-            std::map<int, double>::iterator it = eTracesMap.lower_bound(activeIndex);
-            while (it != eTracesMap.end() && it->first < end) {
-                if (it->first == index) {
-                    it->second = VALUE;
-                    marked = true;
-                    ++it;
-                } else {
-                    it = dropTrace(it);
-                }
-            }
-            if (!marked) putTrace(it, index, VALUE);
+            replaceInBlockMap(VALUE);
             break;
-        }
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
+}
+
+// The block's entries are neighbours in the map: one walk from the block's
+// first index removes every other action's entry and finds the active
+// action's, which a hint then places.
+void ActionLookupTable::replaceInBlockMap(const double VALUE) {
+    const int end = activeIndex + tableActions();
+    const int index = activeIndex + activeActionIndex;
+    bool marked = false;
+    std::map<int, double>::iterator it = eTracesMap.lower_bound(activeIndex);
+    while (it != eTracesMap.end() && it->first < end) {
+        if (it->first == index) {
+            it->second = VALUE;
+            marked = true;
+            ++it;
+        } else {
+            it = dropTrace(it);
+        }
+    }
+    if (!marked) putTrace(it, index, VALUE);
 }
 
 void ActionLookupTable::accumulatingTraces(const double VALUE) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR(TEMBRA_NO_TRACE_ARRAY_MESSAGE);
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             if (activeIndex == -1) return;
@@ -203,30 +202,36 @@ void ActionLookupTable::accumulatingTraces(const double VALUE) {
             if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
             addTrace(activeIndex + activeActionIndex, VALUE);
             break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }
 
-void ActionLookupTable::removeAction(const int actionIndex) {
+bool ActionLookupTable::actionRemovable(const int actionIndex, const char* function) const {
     if (ACTIONS == 1) {
-        TEMBRA_ERROR("ACTIONS == 1 --> Can not remove last action!");
-        return;
+        TEMBRA_ERROR_AT(function, __LINE__, "ACTIONS == 1 --> Can not remove last action!");
+        return false;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
-        return;
+        TEMBRA_ERROR_AT(function, __LINE__, tembra_text::NO_WEIGHTS);
+        return false;
     }
     if (actionIndex < 0 || actionIndex >= ACTIONS) {
-        TEMBRA_ERROR("actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
-        return;
+        TEMBRA_ERROR_AT(function, __LINE__, "actionIndex[" << actionIndex << "] out of bounds [ 0, " << ACTIONS << ")");
+        return false;
     }
-    // The copy below walks blocks of ACTIONS weights; blocks of another
-    // width would be cut in the wrong places.
+    // The copy walks blocks of ACTIONS weights; blocks of another width
+    // would be cut in the wrong places.
     if (tableActions() != ACTIONS) {
-        TEMBRA_ERROR("ACTIONS = " << ACTIONS << ", but the table holds " << tableActions()
-                                  << " actions per state --> call create() after registering actions");
-        return;
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "ACTIONS = " << ACTIONS << ", but the table holds " << tableActions()
+                                     << " actions per state --> call create() after registering actions");
+        return false;
     }
+    return true;
+}
+
+void ActionLookupTable::removeAction(const int actionIndex) {
+    if (!actionRemovable(actionIndex, __func__)) return;
     const int NEW_ACTIONS = ACTIONS - 1;
     const int STATES = ARRAY_SIZE / ACTIONS;
     const int NEW_ARRAY_SIZE = STATES * NEW_ACTIONS;
@@ -235,14 +240,7 @@ void ActionLookupTable::removeAction(const int actionIndex) {
         TEMBRA_ERROR("cannot allocate " << NEW_ARRAY_SIZE << " weights --> action not removed");
         return;
     }
-    // Every block loses the removed action's weight; the actions after it
-    // move down by one place.
-    int newWeightIndex = 0;
-    for (int block = 0; block < ARRAY_SIZE; block += ACTIONS) {
-        for (int a = 0; a < ACTIONS; ++a) {
-            if (a != actionIndex) newWeights[newWeightIndex++] = weights[block + a];
-        }
-    }
+    tembra_actions::copyWithoutAction(weights, ARRAY_SIZE, ACTIONS, 1, actionIndex, newWeights);
     for (unsigned int v = 0; v < indexOffsetSize; ++v) indexOffset[v] = indexOffset[v] / ACTIONS * NEW_ACTIONS;
     ARRAY_SIZE = NEW_ARRAY_SIZE;
     delete[] weights;

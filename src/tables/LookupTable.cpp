@@ -8,10 +8,10 @@
 
 #include "core/FileIO.h"
 #include "core/NodeRecycling.h"
+#include "core/ReportTexts.h"
+#include "core/TraceSteps.h"
 #include "Report.h"
 #include "Utility.h"
-
-#define TEMBRA_NO_WEIGHTS_MESSAGE "weights == 0 --> Maybe forgot to call create?"
 
 LookupTable::LookupTable(State* aStatePtr)
     : traceStorage(Types::MAP),
@@ -66,20 +66,8 @@ void LookupTable::forgetIndices() {
 
 const long long LookupTable::geometry(const long long BLOCK, const bool compare, const char* function,
                                       const int line) const {
-    if (statePtr == nullptr) {
-        TEMBRA_ERROR_AT(function, line, "statePtr == 0");
-        return -1;
-    }
-    if (BLOCK < 1 || BLOCK > INT_MAX) {
-        TEMBRA_ERROR_AT(function, line, "weights per state = " << BLOCK << " --> must lie in [1, " << INT_MAX << "]");
-        return -1;
-    }
+    if (!geometryUsable(BLOCK, function, line)) return -1;
     const unsigned int N = statePtr->getNumberOfVariables();
-    if (N != indexOffsetSize || (N > 0 && indexOffset == nullptr)) {
-        TEMBRA_ERROR_AT(function, line,
-                        "the State has " << N << " variables, the table " << indexOffsetSize << " strides");
-        return -1;
-    }
     // stride never exceeds INT_MAX before a multiplication by a range of
     // at most 2^32, so the 64-bit product cannot overflow.
     long long stride = BLOCK;
@@ -114,6 +102,24 @@ const long long LookupTable::geometry(const long long BLOCK, const bool compare,
     return stride;
 }
 
+bool LookupTable::geometryUsable(const long long BLOCK, const char* function, const int line) const {
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR_AT(function, line, "statePtr == 0");
+        return false;
+    }
+    if (BLOCK < 1 || BLOCK > INT_MAX) {
+        TEMBRA_ERROR_AT(function, line, "weights per state = " << BLOCK << " --> must lie in [1, " << INT_MAX << "]");
+        return false;
+    }
+    const unsigned int N = statePtr->getNumberOfVariables();
+    if (N != indexOffsetSize || (N > 0 && indexOffset == nullptr)) {
+        TEMBRA_ERROR_AT(function, line,
+                        "the State has " << N << " variables, the table " << indexOffsetSize << " strides");
+        return false;
+    }
+    return true;
+}
+
 const bool LookupTable::buildTable(const long long BLOCK, const char* function, const int line) {
     freeMemory();
     forgetIndices();
@@ -141,7 +147,7 @@ const bool LookupTable::buildTable(const long long BLOCK, const char* function, 
 
 void LookupTable::initWeights(const double (*initFunctionPtr)()) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (initFunctionPtr == nullptr) {
@@ -155,7 +161,7 @@ void LookupTable::initEligibilityTraces() {
     switch (traceStorage) {
         case Types::ARRAY:
             if (weights == nullptr) {
-                TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+                TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
                 return;
             }
             // Made once, then reused until the table changes.
@@ -166,23 +172,22 @@ void LookupTable::initEligibilityTraces() {
             for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = 0.0;
             break;
         case Types::MAP: clearTraceMap(); break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }
 
 void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     const double FACTOR = ALPHA * DELTA;
-    bool useStoredIndex = false;
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces != nullptr) {
-                for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = weights[i] + FACTOR * eTraces[i];
+                tembra_traces::addAlong(weights, eTraces, ARRAY_SIZE, FACTOR);
             } else if (storedActiveIndex != -1) {
-                useStoredIndex = true;
+                addToStoredIndex(FACTOR, __func__);
             } else {
                 TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0 and storedActiveIndex == -1"
                              << " --> Set traceStorage to MAP"
@@ -191,29 +196,26 @@ void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
             break;
         case Types::MAP:
             if (!eTracesMap.empty()) {
-                for (std::map<int, double>::const_iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
-                    // Entries always index this table; a subclass that put
-                    // one elsewhere must not make us write outside it.
-                    if (it->first < 0 || it->first >= ARRAY_SIZE) continue;
-                    weights[it->first] = weights[it->first] + FACTOR * it->second;
-                }
+                tembra_traces::addAlong(weights, ARRAY_SIZE, eTracesMap, FACTOR);
             } else if (storedActiveIndex != -1) {
-                useStoredIndex = true;
+                addToStoredIndex(FACTOR, __func__);
             } else {
                 TEMBRA_ERROR("traceStorage == MAP and eTracesMap == empty and storedActiveIndex == -1"
                              << " --> Set traceStorage to ARRAY"
                              << " or call initEligibilityTraces or storeState before calling updateWeights!");
             }
             break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
-    if (useStoredIndex) {
-        if (storedActiveIndex < 0 || storedActiveIndex >= ARRAY_SIZE) {
-            TEMBRA_ERROR("index (" << storedActiveIndex << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
-            return;
-        }
-        weights[storedActiveIndex] = weights[storedActiveIndex] + FACTOR;
+}
+
+void LookupTable::addToStoredIndex(const double value, const char* function) {
+    if (storedActiveIndex < 0 || storedActiveIndex >= ARRAY_SIZE) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "index (" << storedActiveIndex << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
+        return;
     }
+    weights[storedActiveIndex] = weights[storedActiveIndex] + value;
 }
 
 void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
@@ -221,25 +223,19 @@ void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBD
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateEligibilityTraces!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY_TO_DECAY);
                 return;
             }
-            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = eTraces[i] * FACTOR;
+            tembra_traces::decay(eTraces, ARRAY_SIZE, FACTOR);
             break;
-        case Types::MAP:
-            for (std::map<int, double>::iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
-                it->second = it->second * FACTOR;
-            }
-            break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        case Types::MAP: tembra_traces::decay(eTracesMap, FACTOR); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }
 
 void LookupTable::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = minMax(weights[i], MIN_WEIGHT, MAX_WEIGHT);
@@ -248,7 +244,7 @@ void LookupTable::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEI
 const double LookupTable::getMinWeight() const {
     double min = DBL_MAX;
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return min;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) {
@@ -260,7 +256,7 @@ const double LookupTable::getMinWeight() const {
 const double LookupTable::getMaxWeight() const {
     double max = -DBL_MAX;
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return max;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) {
@@ -271,7 +267,7 @@ const double LookupTable::getMaxWeight() const {
 
 const double LookupTable::getAvgWeight(const bool abs) const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return 0.0;
     }
     double sum = 0.0;
@@ -288,7 +284,7 @@ void LookupTable::calculateActiveIndex() {
         return;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         activeIndex = -1;
         return;
     }
@@ -299,9 +295,19 @@ void LookupTable::calculateActiveIndex() {
         activeIndex = -1;
         return;
     }
-    // Each term is a 32-bit stride times a 33-bit difference and fits in
-    // 64 bits; only the sum can leave them, and a sum that does is far out
-    // of any table, so it saturates and stays out of range.
+    const int64_t index = stateIndex(N);
+    if (index < 0 || index >= ARRAY_SIZE) {
+        TEMBRA_ERROR("index (" << index << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
+        activeIndex = -1;
+        return;
+    }
+    activeIndex = static_cast<int>(index);
+}
+
+// Each term is a 32-bit stride times a 33-bit difference and fits in 64
+// bits; only the sum can leave them, and a sum that does is far out of any
+// table, so it saturates and stays out of range.
+int64_t LookupTable::stateIndex(const unsigned int N) const {
     int64_t index = 0;
     for (unsigned int v = 0; v < N; ++v) {
         const int64_t difference =
@@ -314,24 +320,18 @@ void LookupTable::calculateActiveIndex() {
         }
         index = sum;
     }
-    if (index < 0 || index >= ARRAY_SIZE) {
-        TEMBRA_ERROR("index (" << index << ") out ouf bounds --> [0, " << ARRAY_SIZE << ")");
-        activeIndex = -1;
-        return;
-    }
-    activeIndex = static_cast<int>(index);
+    return index;
 }
 
 void LookupTable::initEpisodeStateHistory() { clearVisits(); }
 
 void LookupTable::valueEpisode(const double value) {
     if (episodeIndexHistorySet.empty()) {
-        TEMBRA_ERROR("episodeIndexHistorySet is empty! "
-                     << "Did you forget to set ValueFunction::episodeStateHistory to true?");
+        TEMBRA_ERROR(tembra_text::NO_EPISODE_HISTORY);
         return;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     for (std::set<int>::const_iterator it = episodeIndexHistorySet.begin(); it != episodeIndexHistorySet.end(); ++it) {
@@ -342,7 +342,7 @@ void LookupTable::valueEpisode(const double value) {
 
 const int LookupTable::save(FILE* file) const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(TEMBRA_NO_WEIGHTS_MESSAGE);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return -1;
     }
     // The strides are read back with the count of the State block that
@@ -372,54 +372,63 @@ const int LookupTable::load(FILE* file) {
         TEMBRA_ERROR("statePtr == 0");
         return -1;
     }
-    int32_t storage = 0;
-    if (!tembra_io::readInt32(file, storage)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        return -1;
-    }
-    traceStorage = static_cast<Types::TRACE_STORAGE>(storage);
-
-    const unsigned int N = statePtr->getNumberOfVariables();
-    if (!tembra_io::fits(file, N, 4)) {
-        TEMBRA_ERROR("the body ends before its " << N << " strides");
-        return -1;
-    }
-    allocateMemory();
-    if (indexOffset == nullptr) return -1;
     int32_t size = 0;
-    if (!tembra_io::readInt32Array(file, indexOffset, N) || !tembra_io::readInt32(file, size)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        freeMemory();
-        return -1;
-    }
-
-    // The strides and the size must be exactly those of a table built on
-    // this State: anything else would index past the weights.
-    const long long expected = geometry(weightsPerState(), true, __func__, __LINE__);
-    if (expected < 0) {
-        freeMemory();
-        return -1;
-    }
-    if (size != expected) {
-        TEMBRA_ERROR("ARRAY_SIZE = " << size << ", but the State's bounds give " << expected
-                                     << " --> the body does not belong to this State");
-        freeMemory();
-        return -1;
-    }
-    if (!tembra_io::fits(file, size, 8)) {
-        TEMBRA_ERROR("ARRAY_SIZE = " << size << " --> more weights than the rest of the file holds");
-        freeMemory();
-        return -1;
-    }
-    ARRAY_SIZE = size;
-    weights = allocateMemoryWeights();
-    if (weights == nullptr || !tembra_io::readDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
-        if (weights != nullptr) TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+    if (!readLayout(file, size, __func__)) return -1;
+    if (!readWeights(file, size, __func__)) {
         freeMemory();
         ARRAY_SIZE = 0;
         return -1;
     }
     return 0;
+}
+
+bool LookupTable::readLayout(FILE* file, int32_t& size, const char* function) {
+    int32_t storage = 0;
+    if (!tembra_io::readInt32(file, storage)) {
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        return false;
+    }
+    traceStorage = static_cast<Types::TRACE_STORAGE>(storage);
+
+    const unsigned int N = statePtr->getNumberOfVariables();
+    if (!tembra_io::fits(file, N, 4)) {
+        TEMBRA_ERROR_AT(function, __LINE__, "the body ends before its " << N << " strides");
+        return false;
+    }
+    allocateMemory();
+    if (indexOffset == nullptr) return false;
+    if (!tembra_io::readInt32Array(file, indexOffset, N) || !tembra_io::readInt32(file, size)) {
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        freeMemory();
+        return false;
+    }
+    return true;
+}
+
+bool LookupTable::readWeights(FILE* file, const int32_t size, const char* function) {
+    // The strides and the size must be exactly those of a table built on
+    // this State: anything else would index past the weights.
+    const long long expected = geometry(weightsPerState(), true, function, __LINE__);
+    if (expected < 0) return false;
+    if (size != expected) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "ARRAY_SIZE = " << size << ", but the State's bounds give " << expected
+                                        << " --> the body does not belong to this State");
+        return false;
+    }
+    if (!tembra_io::fits(file, size, 8)) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "ARRAY_SIZE = " << size << " --> more weights than the rest of the file holds");
+        return false;
+    }
+    ARRAY_SIZE = size;
+    weights = allocateMemoryWeights();
+    if (weights == nullptr) return false;
+    if (!tembra_io::readDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        return false;
+    }
+    return true;
 }
 
 void LookupTable::setTrace(const int index, const double value) {

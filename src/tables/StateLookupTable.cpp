@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <utility>
 
+#include "core/ReportTexts.h"
 #include "Report.h"
 
 StateLookupTable::StateLookupTable(State* aStatePtr) : StateValueFunction(aStatePtr), LookupTable(aStatePtr) {
@@ -57,7 +58,7 @@ const int StateLookupTable::load(FILE* file) {
 
 const double StateLookupTable::getStateValue() const {
     if (weights == nullptr) {
-        TEMBRA_ERROR("weights == 0 --> Maybe forgot to call create?");
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return DBL_MAX;
     }
     if (activeIndex < 0 || activeIndex >= ARRAY_SIZE) return 0.0;
@@ -79,9 +80,7 @@ void StateLookupTable::replacingTraces(const double VALUE) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateWeights!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             if (activeIndex != -1) eTraces[activeIndex] = VALUE;
@@ -89,7 +88,7 @@ void StateLookupTable::replacingTraces(const double VALUE) {
         case Types::MAP:
             if (activeIndex != -1) setTrace(activeIndex, VALUE);
             break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }
 
@@ -97,9 +96,7 @@ void StateLookupTable::accumulatingTraces(const double VALUE) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateWeights!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             if (activeIndex != -1) eTraces[activeIndex] = eTraces[activeIndex] + VALUE;
@@ -107,6 +104,6 @@ void StateLookupTable::accumulatingTraces(const double VALUE) {
         case Types::MAP:
             if (activeIndex != -1) addTrace(activeIndex, VALUE);
             break;
-        default: TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage)); break;
+        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
     }
 }

@@ -3,7 +3,9 @@
 #include <cfloat>
 #include <utility>
 
+#include "core/ReportTexts.h"
 #include "Report.h"
+#include "valuefunction/ActionBlocks.h"
 
 ActionTilings::ActionTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
     : Tilings(numberOfTilings, varList), ACTIONS(0) {}
@@ -28,7 +30,7 @@ void ActionTilings::reportActionIndex(const int actionIndex, const char* functio
 
 const double ActionTilings::getActionValue(int actionIndex) const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return DBL_MAX;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return 0.0;
@@ -44,7 +46,7 @@ const double ActionTilings::getActionValue(int actionIndex) const {
 
 void ActionTilings::setActionValue(int actionIndex, const double value) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
@@ -56,7 +58,7 @@ void ActionTilings::setActionValue(int actionIndex, const double value) {
 
 void ActionTilings::setActiveActionValue(int actionIndex, const double value) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
@@ -73,9 +75,7 @@ void ActionTilings::replacingTraces(const double VALUE, int actionIndex) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateWeights!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             for (int t = 0; t < TILINGS; ++t) {
@@ -99,7 +99,7 @@ void ActionTilings::replacingTraces(const double VALUE, int actionIndex) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
@@ -108,9 +108,7 @@ void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateWeights!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             for (int t = 0; t < TILINGS; ++t) {
@@ -126,7 +124,7 @@ void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void ActionTilings::storeActiveTiles(int actionIndex) {
@@ -155,7 +153,7 @@ const bool ActionTilings::removeAction(int actionIndex) {
         return false;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return false;
     }
     if (!checkActionIndex(actionIndex, __func__, __LINE__)) return false;
@@ -165,16 +163,9 @@ const bool ActionTilings::removeAction(int actionIndex) {
     double* newWeights = newDoubles(NEW_ARRAY_SIZE);
     if (newWeights == nullptr) return false;
 
-    // Block by block (one block per combination of tile numbers), every
-    // action but the removed one keeps its TILINGS weights in order.
-    const int BLOCK = TILINGS * ACTIONS;
-    int next = 0;
-    for (int block = 0; block < ARRAY_SIZE; block += BLOCK) {
-        for (int b = 0; b < ACTIONS; ++b) {
-            if (b == actionIndex) continue;
-            for (int t = 0; t < TILINGS; ++t) newWeights[next++] = weights[block + TILINGS * b + t];
-        }
-    }
+    // One block per combination of tile numbers, a run of TILINGS weights
+    // per action in it.
+    tembra_actions::copyWithoutAction(weights, ARRAY_SIZE, ACTIONS, TILINGS, actionIndex, newWeights);
 
     // The tile offsets do not depend on the number of actions; the strides do.
     int stride = TILINGS * NEW_ACTIONS;

@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <utility>
 
+#include "core/ReportTexts.h"
 #include "Report.h"
 
 StateTilings::StateTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
@@ -16,7 +17,7 @@ void StateTilings::create(State* aStatePtr) { (void)createGeometry(aStatePtr, 1)
 
 const double StateTilings::getStateValue() const {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return DBL_MAX;
     }
     double value = 0.0;
@@ -31,9 +32,7 @@ void StateTilings::replacingTraces(const double VALUE) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateWeights!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             for (int t = 0; t < TILINGS; ++t) {
@@ -46,16 +45,14 @@ void StateTilings::replacingTraces(const double VALUE) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void StateTilings::accumulatingTraces(const double VALUE) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateWeights!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
                 return;
             }
             for (int t = 0; t < TILINGS; ++t) {
@@ -68,7 +65,7 @@ void StateTilings::accumulatingTraces(const double VALUE) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void StateTilings::storeActiveTiles() {

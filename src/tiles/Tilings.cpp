@@ -9,8 +9,13 @@
 
 #include "core/FileIO.h"
 #include "core/NodeRecycling.h"
+#include "core/ReportTexts.h"
+#include "core/TraceSteps.h"
 #include "Report.h"
 #include "Utility.h"
+
+// The public name of the text, for users of the groups, is the shared one.
+static_assert(tembra_text::sameText(Tilings::NO_WEIGHTS, tembra_text::NO_WEIGHTS), "one text for missing weights");
 
 namespace {
 
@@ -26,6 +31,47 @@ std::ostream& operator<<(std::ostream& os, const IndexText& text) {
         return os << static_cast<long long>(text.index);
     }
     return os << text.index;
+}
+
+// Where a value falls along one variable of one tiling.
+enum class TileFound { TILE, NONE, OUTSIDE, UNKNOWN };
+
+struct TileNumber {
+    double number;
+    TileFound found;
+};
+
+inline bool isTileNumber(const double n, const int tiles) { return n >= 0.0 && n < tiles; }
+
+// The tile number n of the value x of a variable with bounds [min, max]
+// in a tiling shifted by offset whose tiles, tiles of them, are w wide:
+//   CLIP    n = floor((x - min - offset) / w), clamped into [0, tiles - 1];
+//           no tile below the tiling's first (x - offset < min) nor for NaN
+//   WRAP    n = floor((x - min + offset) / w)
+//   CIRCLE  n = floor((x' - min) / w), x' = x - offset wrapped around into
+//           [min, max], the tile of max being tile 0 again
+// A WRAP or CIRCLE number outside [0, tiles) is OUTSIDE.
+inline TileNumber tileNumber(const Types::TILE_TYPE type, const double x, const double min, const double max,
+                             const double offset, const double w, const int tiles) {
+    switch (type) {
+        case Types::CLIP: {
+            if (!(x - offset >= min)) return {0.0, TileFound::NONE};
+            const double n = std::floor((x - min - offset) / w);
+            if (std::isnan(n)) return {n, TileFound::NONE};
+            return {minMax<double>(n, 0.0, tiles - 1), TileFound::TILE};
+        }
+        case Types::WRAP: {
+            const double n = std::floor((x - min + offset) / w);
+            return {n, isTileNumber(n, tiles) ? TileFound::TILE : TileFound::OUTSIDE};
+        }
+        case Types::CIRCLE: {
+            const double wrapped = normalize<double>(x - offset, min, max);
+            double n = std::floor((wrapped - min) / w);
+            if (n == tiles) n = 0.0;
+            return {n, isTileNumber(n, tiles) ? TileFound::TILE : TileFound::OUTSIDE};
+        }
+    }
+    return {0.0, TileFound::UNKNOWN};
 }
 
 }  // namespace
@@ -130,23 +176,7 @@ void Tilings::releaseLearningData() {
 const bool Tilings::createGeometry(State* aStatePtr, const int actions) {
     releaseLearningData();
     statePtr = aStatePtr;
-    if (TILINGS < 1 || DIMENSIONS < 1 || vars == nullptr) {
-        TEMBRA_ERROR("TILINGS = " << TILINGS << ", DIMENSIONS = " << DIMENSIONS
-                                  << " --> a group needs at least one tiling and one variable");
-        return false;
-    }
-    if (actions < 1) {
-        TEMBRA_ERROR("ACTIONS[" << actions << "] <= 0");
-        return false;
-    }
-    if (statePtr == nullptr) {
-        TEMBRA_ERROR("statePtr == 0");
-        return false;
-    }
-    if (statePtr->getType() != State::DOUBLE) {
-        TEMBRA_ERROR("Not a Double-State! --> tile coding needs floating-point variables");
-        return false;
-    }
+    if (!canLayOut(actions, __func__)) return false;
 
     // Everything is checked, and the tile counts and their product are
     // computed in double and 64 bits, before anything of the group changes.
@@ -158,67 +188,105 @@ const bool Tilings::createGeometry(State* aStatePtr, const int actions) {
         return false;
     }
     for (int d = 0; d < DIMENSIONS; ++d) {
-        const Types::TILINGS_VAR_STRUCT& var = vars[d];
-        if (var.id < 0 || static_cast<unsigned int>(var.id) >= statePtr->getNumberOfVariables()) {
-            TEMBRA_ERROR("Variable id = " << var.id << " --> the State has no such variable");
-            return false;
-        }
-        const double minValue = statePtr->getMinValueDbl(static_cast<unsigned int>(var.id));
-        const double maxValue = statePtr->getMaxValueDbl(static_cast<unsigned int>(var.id));
-        const double R = maxValue - minValue;
-        if (!std::isfinite(minValue) || !std::isfinite(maxValue) || !(maxValue > minValue) || !std::isfinite(R)) {
-            TEMBRA_ERROR("Variable with id = " << var.id << " has bounds [" << minValue << ", " << maxValue
-                                               << "] --> max must be greater than min, both finite");
-            return false;
-        }
-        if (!std::isfinite(var.resolution) || !(var.resolution > 0.0)) {
-            TEMBRA_ERROR("resolution = " << var.resolution << " for Variable with id = " << var.id
-                                         << " --> must be positive and finite");
-            return false;
-        }
-        double count = std::ceil(R / (TILINGS * var.resolution));
-        if (!(count >= 1.0)) {
-            TEMBRA_ERROR("resolution = " << var.resolution << " for Variable with id = " << var.id
-                                         << " --> gives no tile");
-            return false;
-        }
-        if (var.tileType == Types::WRAP) count = count + 1.0;
-        if (!(count <= INT_MAX) || product * static_cast<long long>(count) > INT_MAX) {
-            TEMBRA_ERROR("resolution = " << var.resolution << " for Variable with id = " << var.id
-                                         << " --> ARRAY_SIZE would exceed " << INT_MAX);
-            return false;
-        }
-        product = product * static_cast<long long>(count);
-        range[static_cast<std::size_t>(d)] = R;
-        newTiles[static_cast<std::size_t>(d)] = static_cast<int>(count);
+        const std::size_t i = static_cast<std::size_t>(d);
+        const long long count = tileCount(vars[d], product, range[i], __func__);
+        if (count < 0) return false;
+        product = product * count;
+        newTiles[i] = static_cast<int>(count);
     }
+    layOut(newTiles.data(), range.data(), actions);
+    ARRAY_SIZE = static_cast<int>(product);
+    weights = allocateMemoryWeights();
+    return weights != nullptr;
+}
 
-    for (int d = 0; d < DIMENSIONS; ++d) tiles[d] = newTiles[static_cast<std::size_t>(d)];
+bool Tilings::canLayOut(const int actions, const char* function) const {
+    if (TILINGS < 1 || DIMENSIONS < 1 || vars == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "TILINGS = " << TILINGS << ", DIMENSIONS = " << DIMENSIONS
+                                     << " --> a group needs at least one tiling and one variable");
+        return false;
+    }
+    if (actions < 1) {
+        TEMBRA_ERROR_AT(function, __LINE__, "ACTIONS[" << actions << "] <= 0");
+        return false;
+    }
+    if (statePtr == nullptr) {
+        TEMBRA_ERROR_AT(function, __LINE__, "statePtr == 0");
+        return false;
+    }
+    if (statePtr->getType() != State::DOUBLE) {
+        TEMBRA_ERROR_AT(function, __LINE__, "Not a Double-State! --> tile coding needs floating-point variables");
+        return false;
+    }
+    return true;
+}
+
+long long Tilings::tileCount(const Types::TILINGS_VAR_STRUCT& var, const long long product, double& range,
+                             const char* function) const {
+    if (var.id < 0 || static_cast<unsigned int>(var.id) >= statePtr->getNumberOfVariables()) {
+        TEMBRA_ERROR_AT(function, __LINE__, "Variable id = " << var.id << " --> the State has no such variable");
+        return -1;
+    }
+    const double minValue = statePtr->getMinValueDbl(static_cast<unsigned int>(var.id));
+    const double maxValue = statePtr->getMaxValueDbl(static_cast<unsigned int>(var.id));
+    const double R = maxValue - minValue;
+    if (!std::isfinite(minValue) || !std::isfinite(maxValue) || !(maxValue > minValue) || !std::isfinite(R)) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "Variable with id = " << var.id << " has bounds [" << minValue << ", " << maxValue
+                                              << "] --> max must be greater than min, both finite");
+        return -1;
+    }
+    if (!std::isfinite(var.resolution) || !(var.resolution > 0.0)) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "resolution = " << var.resolution << " for Variable with id = " << var.id
+                                        << " --> must be positive and finite");
+        return -1;
+    }
+    double count = std::ceil(R / (TILINGS * var.resolution));
+    if (!(count >= 1.0)) {
+        TEMBRA_ERROR_AT(
+            function, __LINE__,
+            "resolution = " << var.resolution << " for Variable with id = " << var.id << " --> gives no tile");
+        return -1;
+    }
+    // A wrapped variable gets one tile more: the tilings' offsets push the
+    // top of the range into it.
+    if (var.tileType == Types::WRAP) count = count + 1.0;
+    if (!(count <= INT_MAX) || product * static_cast<long long>(count) > INT_MAX) {
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "resolution = " << var.resolution << " for Variable with id = " << var.id
+                                        << " --> ARRAY_SIZE would exceed " << INT_MAX);
+        return -1;
+    }
+    range = R;
+    return static_cast<long long>(count);
+}
+
+void Tilings::layOut(const int* newTiles, const double* range, const int actions) {
+    // The resolution becomes the one the whole tiles give: the offset step
+    // between tilings, a tile width divided by TILINGS.
     for (int d = 0; d < DIMENSIONS; ++d) {
-        const double R = range[static_cast<std::size_t>(d)];
+        const double R = range[d];
+        tiles[d] = newTiles[d];
         if (vars[d].tileType == Types::WRAP) {
             vars[d].resolution = R / static_cast<double>((tiles[d] - 1) * TILINGS);
+            tileWidth[d] = R / (tiles[d] - 1);
         } else {
             vars[d].resolution = R / static_cast<double>(tiles[d] * TILINGS);
+            tileWidth[d] = R / tiles[d];
         }
-    }
-    for (int d = 0; d < DIMENSIONS; ++d) {
-        const double R = range[static_cast<std::size_t>(d)];
-        tileWidth[d] = (vars[d].tileType == Types::WRAP) ? R / (tiles[d] - 1) : R / tiles[d];
     }
     indexOffset[DIMENSIONS - 1] = TILINGS * actions;
     for (int d = DIMENSIONS - 2; d >= 0; --d) indexOffset[d] = indexOffset[d + 1] * tiles[d + 1];
     for (int t = 0; t < TILINGS; ++t) {
         for (int d = 0; d < DIMENSIONS; ++d) tileOffset[t][d] = t * vars[d].resolution;
     }
-    ARRAY_SIZE = static_cast<int>(product);
-    weights = allocateMemoryWeights();
-    return weights != nullptr;
 }
 
 void Tilings::initWeights(const double (*initFunctionPtr)()) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     if (initFunctionPtr == nullptr) {
@@ -239,7 +307,7 @@ void Tilings::initEligibilityTraces() {
             return;
         case Types::MAP: clearTraceMap(); return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
@@ -247,20 +315,14 @@ void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces == nullptr) {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0"
-                             << " --> Set traceStorage to MAP or call initEligibilityTraces before calling "
-                                "updateEligibilityTraces!");
+                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY_TO_DECAY);
                 return;
             }
-            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = eTraces[i] * FACTOR;
+            tembra_traces::decay(eTraces, ARRAY_SIZE, FACTOR);
             return;
-        case Types::MAP:
-            for (std::map<int, double>::iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
-                it->second = it->second * FACTOR;
-            }
-            return;
+        case Types::MAP: tembra_traces::decay(eTracesMap, FACTOR); return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void Tilings::addToStoredIndices(const double value) {
@@ -272,14 +334,14 @@ void Tilings::addToStoredIndices(const double value) {
 
 void Tilings::updateWeights(const double ALPHA, const double DELTA) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     const double FACTOR = ALPHA * DELTA;
     switch (traceStorage) {
         case Types::ARRAY:
             if (eTraces != nullptr) {
-                for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] += FACTOR * eTraces[i];
+                tembra_traces::addAlong(weights, eTraces, ARRAY_SIZE, FACTOR);
             } else if (storedActiveIndices != nullptr) {
                 addToStoredIndices(FACTOR);
             } else {
@@ -290,9 +352,7 @@ void Tilings::updateWeights(const double ALPHA, const double DELTA) {
             return;
         case Types::MAP:
             if (!eTracesMap.empty()) {
-                for (std::map<int, double>::const_iterator it = eTracesMap.begin(); it != eTracesMap.end(); ++it) {
-                    if (isWeightIndex(it->first)) weights[it->first] += FACTOR * it->second;
-                }
+                tembra_traces::addAlong(weights, ARRAY_SIZE, eTracesMap, FACTOR);
             } else if (storedActiveIndices != nullptr) {
                 addToStoredIndices(FACTOR);
             } else {
@@ -302,12 +362,12 @@ void Tilings::updateWeights(const double ALPHA, const double DELTA) {
             }
             return;
     }
-    TEMBRA_ERROR("Unknown traceStorage = " << static_cast<int>(traceStorage));
+    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void Tilings::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) weights[i] = minMax<double>(weights[i], MIN_WEIGHT, MAX_WEIGHT);
@@ -316,7 +376,7 @@ void Tilings::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT)
 const double Tilings::getMinWeight() const {
     double minWeight = DBL_MAX;
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return minWeight;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) {
@@ -328,7 +388,7 @@ const double Tilings::getMinWeight() const {
 const double Tilings::getWeightSum(const bool abs, int& weightCount) const {
     double sum = 0.0;
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return sum;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) sum += abs ? std::fabs(weights[i]) : weights[i];
@@ -339,7 +399,7 @@ const double Tilings::getWeightSum(const bool abs, int& weightCount) const {
 const double Tilings::getMaxWeight() const {
     double maxWeight = -DBL_MAX;
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return maxWeight;
     }
     for (int i = 0; i < ARRAY_SIZE; ++i) {
@@ -353,69 +413,19 @@ void Tilings::activateTiles() {
         if (statePtr == nullptr) {
             TEMBRA_ERROR("statePtr == 0");
         } else {
-            TEMBRA_ERROR(NO_WEIGHTS);
+            TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         }
         if (activeTiles != nullptr) {
             for (int t = 0; t < TILINGS; ++t) activeTiles[t] = -1;
         }
         return;
     }
-    for (int d = 0; d < DIMENSIONS; ++d) {
-        const unsigned int id = static_cast<unsigned int>(vars[d].id);
-        varValueCache[3 * d] = statePtr->getValueDbl(id);
-        varValueCache[3 * d + 1] = statePtr->getMinValueDbl(id);
-        varValueCache[3 * d + 2] = statePtr->getMaxValueDbl(id);
-    }
+    cacheValues();
     const int LIMIT = activeIndexLimit();
-
     for (int t = 0; t < TILINGS; ++t) {
-        // The index is summed in double: a tile number from a value far
-        // outside its bounds must not overflow before it is recognised.
-        double index = t;
-        bool noTile = false;
+        double index = 0.0;
         bool outside = false;
-        for (int d = 0; d < DIMENSIONS; ++d) {
-            const double x = varValueCache[3 * d];
-            const double min = varValueCache[3 * d + 1];
-            const double max = varValueCache[3 * d + 2];
-            const double off = tileOffset[t][d];
-            const double w = tileWidth[d];
-            double n;
-            switch (vars[d].tileType) {
-                case Types::CLIP:
-                    if (!(x - off >= min)) {
-                        noTile = true;
-                        break;
-                    }
-                    n = std::floor((x - min - off) / w);
-                    if (std::isnan(n)) {
-                        noTile = true;
-                        break;
-                    }
-                    n = minMax<double>(n, 0.0, tiles[d] - 1);
-                    index += n * indexOffset[d];
-                    break;
-                case Types::WRAP:
-                    n = std::floor((x - min + off) / w);
-                    if (!(n >= 0.0 && n < tiles[d])) outside = true;
-                    index += n * indexOffset[d];
-                    break;
-                case Types::CIRCLE: {
-                    const double v = normalize<double>(x - off, min, max);
-                    n = std::floor((v - min) / w);
-                    if (n == tiles[d]) n = 0.0;
-                    if (!(n >= 0.0 && n < tiles[d])) outside = true;
-                    index += n * indexOffset[d];
-                    break;
-                }
-                default:
-                    TEMBRA_ERROR("Unknown Tiletype[" << static_cast<int>(vars[d].tileType)
-                                                     << "] for Variable with id = " << vars[d].id);
-                    break;
-            }
-            if (noTile) break;
-        }
-        if (noTile) {
+        if (!tilingIndex(t, index, outside, __func__)) {
             activeTiles[t] = -1;
         } else if (outside || !(index >= 0.0 && index < LIMIT)) {
             TEMBRA_ERROR("index out ouf bounds --> " << IndexText{index});
@@ -426,16 +436,47 @@ void Tilings::activateTiles() {
     }
 }
 
+void Tilings::cacheValues() {
+    for (int d = 0; d < DIMENSIONS; ++d) {
+        const unsigned int id = static_cast<unsigned int>(vars[d].id);
+        varValueCache[3 * d] = statePtr->getValueDbl(id);
+        varValueCache[3 * d + 1] = statePtr->getMinValueDbl(id);
+        varValueCache[3 * d + 2] = statePtr->getMaxValueDbl(id);
+    }
+}
+
+// index = t + sum over d of n_d * indexOffset[d], summed in double: a tile
+// number from a value far outside its bounds must not overflow before it
+// is recognised.
+bool Tilings::tilingIndex(const int t, double& index, bool& outside, const char* function) const {
+    index = t;
+    for (int d = 0; d < DIMENSIONS; ++d) {
+        const TileNumber tile = tileNumber(vars[d].tileType, varValueCache[3 * d], varValueCache[3 * d + 1],
+                                           varValueCache[3 * d + 2], tileOffset[t][d], tileWidth[d], tiles[d]);
+        switch (tile.found) {
+            case TileFound::TILE: break;
+            case TileFound::NONE: return false;
+            case TileFound::OUTSIDE: outside = true; break;
+            case TileFound::UNKNOWN:
+                TEMBRA_ERROR_AT(function, __LINE__,
+                                "Unknown Tiletype[" << static_cast<int>(vars[d].tileType)
+                                                    << "] for Variable with id = " << vars[d].id);
+                continue;
+        }
+        index += tile.number * indexOffset[d];
+    }
+    return true;
+}
+
 void Tilings::initEpisodeStateHistory() { clearVisits(); }
 
 void Tilings::valueEpisode(const double value) {
     if (episodeIndexHistorySet.empty()) {
-        TEMBRA_ERROR("episodeIndexHistorySet is empty! "
-                     << "Did you forget to set ValueFunction::episodeStateHistory to true?");
+        TEMBRA_ERROR(tembra_text::NO_EPISODE_HISTORY);
         return;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return;
     }
     for (std::set<int>::const_iterator it = episodeIndexHistorySet.begin(); it != episodeIndexHistorySet.end(); ++it) {
@@ -446,7 +487,7 @@ void Tilings::valueEpisode(const double value) {
 const int Tilings::save(FILE* file) const {
     // Without tilings or variables there is no body to write at all.
     if (TILINGS < 1 || DIMENSIONS < 1 || vars == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return -1;
     }
     const std::size_t D = static_cast<std::size_t>(DIMENSIONS);
@@ -465,7 +506,7 @@ const int Tilings::save(FILE* file) const {
         return -1;
     }
     if (weights == nullptr) {
-        TEMBRA_ERROR(NO_WEIGHTS);
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
         return -1;
     }
     if (!tembra_io::writeDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
@@ -489,128 +530,153 @@ const int Tilings::load(FILE* file) {
     return result;
 }
 
+// The body is read part by part; every part reports on behalf of readBody
+// and leaves the group to load, which discards it on failure.
 const int Tilings::readBody(FILE* file) {
     freeMemory();
     TILINGS = 0;
     DIMENSIONS = 0;
+    long long size = 0;
+    if (!readCounts(file, __func__) || !readVariables(file, __func__) || !readLayout(file, __func__) ||
+        !checkLayout(size, __func__) || !readWeights(file, size, __func__)) {
+        return -1;
+    }
+    return 0;
+}
 
+bool Tilings::readCounts(FILE* file, const char* function) {
     int32_t readTilings = 0;
     int32_t readDimensions = 0;
     int32_t readStorage = 0;
     if (!tembra_io::readInt32(file, readTilings) || !tembra_io::readInt32(file, readDimensions) ||
         !tembra_io::readInt32(file, readStorage)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        return -1;
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        return false;
     }
     const int ACTIONS_PER_TILE = layoutActions();
     if (ACTIONS_PER_TILE < 1) {
-        TEMBRA_ERROR("ACTIONS[" << ACTIONS_PER_TILE << "] <= 0 --> no weights can be laid out");
-        return -1;
+        TEMBRA_ERROR_AT(function, __LINE__, "ACTIONS[" << ACTIONS_PER_TILE << "] <= 0 --> no weights can be laid out");
+        return false;
     }
     if (readTilings < 1 || readDimensions < 1) {
-        TEMBRA_ERROR("TILINGS = " << readTilings << ", DIMENSIONS = " << readDimensions
-                                  << " --> a group needs at least one tiling and one variable");
-        return -1;
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "TILINGS = " << readTilings << ", DIMENSIONS = " << readDimensions
+                                     << " --> a group needs at least one tiling and one variable");
+        return false;
     }
     if (readStorage != Types::MAP && readStorage != Types::ARRAY) {
-        TEMBRA_ERROR("Unknown traceStorage = " << readStorage);
-        return -1;
+        TEMBRA_ERROR_AT(function, __LINE__, tembra_text::UNKNOWN_TRACE_STORAGE << readStorage);
+        return false;
     }
     // vars, widths, tile counts and strides take 32 bytes per variable, the
     // offsets 8 per variable and tiling.
     if (!tembra_io::fits(file, readDimensions, 32 + 8) || !tembra_io::fits(file, readTilings, 8LL * readDimensions)) {
-        TEMBRA_ERROR("TILINGS = " << readTilings << ", DIMENSIONS = " << readDimensions
-                                  << " --> more than the rest of the file can hold");
-        return -1;
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "TILINGS = " << readTilings << ", DIMENSIONS = " << readDimensions
+                                     << " --> more than the rest of the file can hold");
+        return false;
     }
     TILINGS = readTilings;
     DIMENSIONS = readDimensions;
     traceStorage = static_cast<Types::TRACE_STORAGE>(readStorage);
     allocateMemory();
+    return true;
+}
 
-    const std::size_t D = static_cast<std::size_t>(DIMENSIONS);
-    for (std::size_t d = 0; d < D; ++d) {
+bool Tilings::readVariables(FILE* file, const char* function) {
+    for (int d = 0; d < DIMENSIONS; ++d) {
         int32_t id = 0;
         double resolution = 0.0;
         int32_t tileType = 0;
         if (!tembra_io::readInt32(file, id) || !tembra_io::readDouble(file, resolution) ||
             !tembra_io::readInt32(file, tileType)) {
-            TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-            return -1;
+            TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+            return false;
         }
         if (tileType != Types::CIRCLE && tileType != Types::CLIP && tileType != Types::WRAP) {
-            TEMBRA_ERROR("Unknown Tiletype[" << tileType << "] for Variable with id = " << id);
-            return -1;
+            TEMBRA_ERROR_AT(function, __LINE__, "Unknown Tiletype[" << tileType << "] for Variable with id = " << id);
+            return false;
         }
         if (statePtr != nullptr && (id < 0 || static_cast<unsigned int>(id) >= statePtr->getNumberOfVariables() ||
                                     statePtr->getType() != State::DOUBLE)) {
-            TEMBRA_ERROR("Variable id = " << id << " --> the State has no such floating-point variable");
-            return -1;
+            TEMBRA_ERROR_AT(function, __LINE__,
+                            "Variable id = " << id << " --> the State has no such floating-point variable");
+            return false;
         }
         vars[d].id = id;
         vars[d].resolution = resolution;
         vars[d].tileType = static_cast<Types::TILE_TYPE>(tileType);
     }
-    if (!tembra_io::readDoubleArray(file, tileWidth, D) || !tembra_io::readInt32Array(file, tiles, D) ||
-        !tembra_io::readInt32Array(file, indexOffset, D)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        return -1;
-    }
-    for (int t = 0; t < TILINGS; ++t) {
-        if (!tembra_io::readDoubleArray(file, tileOffset[t], D)) {
-            TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-            return -1;
-        }
-    }
+    return true;
+}
 
-    // The layout must be the one the geometry implies: strides TILINGS *
-    // ACTIONS times the tile counts of the later variables, ARRAY_SIZE the
-    // product of all. Anything else would index outside the weights.
+bool Tilings::readLayout(FILE* file, const char* function) {
+    const std::size_t D = static_cast<std::size_t>(DIMENSIONS);
+    bool ok = tembra_io::readDoubleArray(file, tileWidth, D) && tembra_io::readInt32Array(file, tiles, D) &&
+              tembra_io::readInt32Array(file, indexOffset, D);
+    for (int t = 0; ok && t < TILINGS; ++t) ok = tembra_io::readDoubleArray(file, tileOffset[t], D);
+    if (!ok) TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+    return ok;
+}
+
+// The layout must be the one the geometry implies: strides TILINGS *
+// ACTIONS times the tile counts of the later variables, ARRAY_SIZE the
+// product of all. Anything else would index outside the weights.
+bool Tilings::checkLayout(long long& size, const char* function) const {
+    const int ACTIONS_PER_TILE = layoutActions();
     long long stride = static_cast<long long>(TILINGS) * ACTIONS_PER_TILE;
     for (int d = DIMENSIONS - 1; d >= 0; --d) {
         if (tiles[d] < 1 || !(std::isfinite(tileWidth[d]) && tileWidth[d] > 0.0)) {
-            TEMBRA_ERROR("tiles[" << d << "] = " << tiles[d] << ", tileWidth[" << d << "] = " << tileWidth[d]
-                                  << " --> not a tiling");
-            return -1;
+            TEMBRA_ERROR_AT(function, __LINE__,
+                            "tiles[" << d << "] = " << tiles[d] << ", tileWidth[" << d << "] = " << tileWidth[d]
+                                     << " --> not a tiling");
+            return false;
         }
         if (stride > INT_MAX || indexOffset[d] != stride) {
-            TEMBRA_ERROR("indexOffset[" << d << "] = " << indexOffset[d] << " --> expected " << stride
-                                        << " for TILINGS = " << TILINGS << ", ACTIONS = " << ACTIONS_PER_TILE
-                                        << " and the tile counts");
-            return -1;
+            TEMBRA_ERROR_AT(function, __LINE__,
+                            "indexOffset[" << d << "] = " << indexOffset[d] << " --> expected " << stride
+                                           << " for TILINGS = " << TILINGS << ", ACTIONS = " << ACTIONS_PER_TILE
+                                           << " and the tile counts");
+            return false;
         }
         stride = stride * tiles[d];
     }
     for (int t = 0; t < TILINGS; ++t) {
-        for (std::size_t d = 0; d < D; ++d) {
+        for (int d = 0; d < DIMENSIONS; ++d) {
             if (!std::isfinite(tileOffset[t][d])) {
-                TEMBRA_ERROR("tileOffset[" << t << "][" << d << "] = " << tileOffset[t][d] << " --> not finite");
-                return -1;
+                TEMBRA_ERROR_AT(function, __LINE__,
+                                "tileOffset[" << t << "][" << d << "] = " << tileOffset[t][d] << " --> not finite");
+                return false;
             }
         }
     }
+    size = stride;
+    return true;
+}
 
+bool Tilings::readWeights(FILE* file, const long long size, const char* function) {
     int32_t readArraySize = 0;
     if (!tembra_io::readInt32(file, readArraySize)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        return -1;
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        return false;
     }
-    if (stride > INT_MAX || readArraySize != stride) {
-        TEMBRA_ERROR("ARRAY_SIZE = " << readArraySize << " --> the geometry gives " << stride);
-        return -1;
+    if (size > INT_MAX || readArraySize != size) {
+        TEMBRA_ERROR_AT(function, __LINE__, "ARRAY_SIZE = " << readArraySize << " --> the geometry gives " << size);
+        return false;
     }
     if (!tembra_io::fits(file, readArraySize, 8)) {
-        TEMBRA_ERROR("ARRAY_SIZE = " << readArraySize << " --> more weights than the rest of the file can hold");
-        return -1;
+        TEMBRA_ERROR_AT(function, __LINE__,
+                        "ARRAY_SIZE = " << readArraySize << " --> more weights than the rest of the file can hold");
+        return false;
     }
     ARRAY_SIZE = readArraySize;
     weights = allocateMemoryWeights();
-    if (weights == nullptr) return -1;
+    if (weights == nullptr) return false;
     if (!tembra_io::readDoubleArray(file, weights, static_cast<std::size_t>(ARRAY_SIZE))) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
-        return -1;
+        TEMBRA_ERROR_AT(function, __LINE__, TEMBRA_ERRNO_WIDE);
+        return false;
     }
-    return 0;
+    return true;
 }
 
 void Tilings::setTrace(const int index, const double value) {

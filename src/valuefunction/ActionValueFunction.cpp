@@ -2,9 +2,49 @@
 
 #include <cfloat>
 #include <cstdint>
+#include <sstream>
 
 #include "core/FileIO.h"
 #include "Utility.h"
+#include "valuefunction/FileEnvelope.h"
+
+namespace {
+
+using tembra_envelope::ReportTo;
+
+// The envelope's reports name this file and the operation that was called.
+void report(const char* function, const int line, const std::string& text) { TEMBRA_ERROR_AT(function, line, text); }
+
+// The Q file's ACTIONS field, between the State block and the body.
+bool writeActionCount(FILE* file, const int actions, const ReportTo& fail) {
+    if (tembra_io::writeInt32(file, actions)) return true;
+    fail(tembra_envelope::errnoText());
+    return false;
+}
+
+// The count read back, or -1 (reported) for a short read or a count that
+// the rest of the file cannot justify.
+int readActionCount(FILE* file, const ReportTo& fail) {
+    int32_t actions = 0;
+    if (!tembra_io::readInt32(file, actions)) {
+        fail(tembra_envelope::errnoText());
+        return -1;
+    }
+    // Every action owns at least one weight of 8 bytes in any body that has
+    // weights; an empty body (a tile coding without groups) still cannot
+    // justify more than a few thousand empty registry entries.
+    const long long left = tembra_io::remainingBytes(file);
+    const long long limit = (left < 0 ? 0 : left / 8) > 4096 ? left / 8 : 4096;
+    if (actions < 0 || actions > limit) {
+        std::ostringstream text;
+        text << "ACTIONS = " << actions << " --> not a plausible number of actions for this file";
+        fail(text.str());
+        return -1;
+    }
+    return actions;
+}
+
+}  // namespace
 
 ActionValueFunction::ActionValueFunction(State* aStatePtr)
     : ValueFunction(aStatePtr), ACTIONS(0), activeActionIndex(-1), actionValues(nullptr), actionValuesSize(0) {}
@@ -129,77 +169,23 @@ const double ActionValueFunction::setSoftMaxActionIndex(const double TEMPERATURE
 }
 
 const int ActionValueFunction::save(const std::string& fileName) const {
-    if (statePtr == nullptr) {
-        TEMBRA_ERROR("statePtr == 0 --> nothing to save (create or load the value function first)");
-        return -1;
-    }
-    FILE* file = std::fopen(fileName.c_str(), "w+");
-    if (file == nullptr) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_NARROW);
-        return -1;
-    }
-    if (statePtr->save(file) != 0) {
-        TEMBRA_ERROR("saving state failed");
-        std::fclose(file);
-        return -1;
-    }
-    if (!tembra_io::writeInt32(file, ACTIONS)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_NARROW);
-        std::fclose(file);
-        return -1;
-    }
-    if (save(file) != 0) {
-        TEMBRA_ERROR("saving valuefunction failed");
-        std::fclose(file);
-        return -1;
-    }
-    if (std::fclose(file) != 0) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_NARROW);
-        return -1;
-    }
-    return 0;
+    return tembra_envelope::save(
+        fileName, statePtr, [this](FILE* file, const ReportTo& fail) { return writeActionCount(file, ACTIONS, fail); },
+        [this](FILE* file) { return save(file) == 0; }, {report, __func__, __LINE__});
 }
 
 const int ActionValueFunction::load(const std::string& fileName) {
-    FILE* file = std::fopen(fileName.c_str(), "r");
-    if (file == nullptr) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_NARROW);
-        return -1;
-    }
-    if (statePtr == nullptr) statePtr = new State();
-    if (statePtr->load(file) != 0) {
-        TEMBRA_ERROR("loading state failed");
-        std::fclose(file);
-        return -1;
-    }
-    destroyActions();
-    ACTIONS = 0;
-    int32_t readActions = 0;
-    if (!tembra_io::readInt32(file, readActions)) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_NARROW);
-        std::fclose(file);
-        return -1;
-    }
-    // Every action owns at least one weight of 8 bytes in any body that has
-    // weights; an empty body (a tile coding without groups) still cannot
-    // justify more than a few thousand empty registry entries.
-    const long long left = tembra_io::remainingBytes(file);
-    const long long limit = (left < 0 ? 0 : left / 8) > 4096 ? left / 8 : 4096;
-    if (readActions < 0 || readActions > limit) {
-        TEMBRA_ERROR("ACTIONS = " << readActions << " --> not a plausible number of actions for this file");
-        std::fclose(file);
-        return -1;
-    }
-    ACTIONS = readActions;
-    registeredActions.assign(static_cast<std::size_t>(ACTIONS), nullptr);
-    if (load(file) != 0) {
-        TEMBRA_ERROR("loading valuefunction failed");
-        std::fclose(file);
-        return -1;
-    }
-    if (std::fclose(file) != 0) {
-        TEMBRA_ERROR(TEMBRA_ERRNO_NARROW);
-        return -1;
-    }
-    return 0;
+    const auto readActions = [this](FILE* file, const ReportTo& fail) {
+        // The registry is emptied before the count is read: a file that
+        // ends here leaves no actions behind.
+        destroyActions();
+        ACTIONS = 0;
+        const int actions = readActionCount(file, fail);
+        if (actions < 0) return false;
+        ACTIONS = actions;
+        registeredActions.assign(static_cast<std::size_t>(ACTIONS), nullptr);
+        return true;
+    };
+    return tembra_envelope::load(fileName, statePtr, readActions, [this](FILE* file) { return load(file) == 0; },
+                                 {report, __func__, __LINE__});
 }

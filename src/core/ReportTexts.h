@@ -1,0 +1,41 @@
+#ifndef TEMBRA_REPORTTEXTS_H
+#define TEMBRA_REPORTTEXTS_H
+
+// Report texts that the lookup tables and the tilings groups share. Users
+// (and the tests) recognise a failure by its text, so each is written once
+// here and cannot drift apart between the representations (internal: not
+// installed).
+namespace tembra_text {
+
+// An operation that needs weights on a table or group that has none.
+inline constexpr char NO_WEIGHTS[] = "weights == 0 --> Maybe forgot to call create?";
+
+// A trace marked in ARRAY storage before initEligibilityTraces made the array ...
+inline constexpr char NO_TRACE_ARRAY[] =
+    "traceStorage == ARRAY and eTraces == 0 --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+    "updateWeights!";
+// ... and the traces decayed before it.
+inline constexpr char NO_TRACE_ARRAY_TO_DECAY[] =
+    "traceStorage == ARRAY and eTraces == 0 --> Set traceStorage to MAP or call initEligibilityTraces before calling "
+    "updateEligibilityTraces!";
+
+// Followed by the storage's value.
+inline constexpr char UNKNOWN_TRACE_STORAGE[] = "Unknown traceStorage = ";
+
+// valueEpisode without a record of the episode's visits.
+inline constexpr char NO_EPISODE_HISTORY[] =
+    "episodeIndexHistorySet is empty! Did you forget to set ValueFunction::episodeStateHistory to true?";
+
+// True when two texts are the same, for tying a public copy of a text to
+// the one here at compile time.
+constexpr bool sameText(const char* a, const char* b) {
+    while (*a != '\0' && *a == *b) {
+        ++a;
+        ++b;
+    }
+    return *a == *b;
+}
+
+}  // namespace tembra_text
+
+#endif

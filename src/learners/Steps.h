@@ -1,0 +1,37 @@
+#ifndef TEMBRA_STEPS_H
+#define TEMBRA_STEPS_H
+
+#include "Tembra.h"
+#include "ValueFunction.h"
+
+// What the three learners do alike at the start of an episode and in each
+// step, whatever their value function (internal: not installed).
+namespace tembra_steps {
+
+// Reports of the learners, each written once.
+inline constexpr char UNKNOWN_TRACE_TYPE[] = "Unknown Tracetype!";
+inline constexpr char UNKNOWN_ACTION_SELECTION[] = "Unknown ACTION_SELECTION ";
+
+// A new episode starts without traces and, when the value function keeps
+// one, without a record of visited states.
+inline void clearEpisodeRecords(ValueFunction& valueFunction, const Tembra::TRACE_TYPE traces) {
+    if (traces != Tembra::NONE) valueFunction.initEligibilityTraces();
+    if (valueFunction.getEpisodeStateHistory()) valueFunction.initEpisodeStateHistory();
+}
+
+// Marks the present state (with the active action) for the coming update:
+// stored, for learning without traces, or its trace replaced or
+// accumulated by value. False, marking nothing, for a trace type it does
+// not know; the learner reports that.
+inline bool markPresentState(ValueFunction& valueFunction, const Tembra::TRACE_TYPE traces, const double value) {
+    switch (traces) {
+        case Tembra::NONE: valueFunction.storeState(); return true;
+        case Tembra::REPLACING: valueFunction.replacingTraces(value); return true;
+        case Tembra::ACCUMULATING: valueFunction.accumulatingTraces(value); return true;
+    }
+    return false;
+}
+
+}  // namespace tembra_steps
+
+#endif
