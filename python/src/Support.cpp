@@ -13,8 +13,9 @@ namespace {
 // The one value-and-holder of a wrapper of a bound class (the bound
 // classes use single inheritance on the Python side).
 py::detail::value_and_holder valueAndHolder(py::handle wrapper) {
-    if (!py::detail::get_type_info(Py_TYPE(wrapper.ptr()))) throw py::type_error("not an object of the library");
-    return reinterpret_cast<py::detail::instance*>(wrapper.ptr())->get_value_and_holder();
+    const py::detail::type_info* type = py::detail::get_type_info(Py_TYPE(wrapper.ptr()));
+    if (type == nullptr) throw py::type_error("not an object of the library");
+    return reinterpret_cast<py::detail::instance*>(wrapper.ptr())->get_value_and_holder(type);
 }
 
 constexpr const char* VIEWS = "_tembra_views";
@@ -38,8 +39,7 @@ void adopt(py::handle wrapper, py::handle owner, const char* what) {
     py::setattr(wrapper, OWNER, owner);
 }
 
-void invalidate(py::handle wrapper) {
-    if (!wrapper) return;
+void reseat(py::handle wrapper, void* object) {
     py::detail::value_and_holder vh = valueAndHolder(wrapper);
     if (vh.value_ptr() != nullptr && vh.instance_registered()) {
         py::detail::deregister_instance(vh.inst, vh.value_ptr(), vh.type);
@@ -47,7 +47,7 @@ void invalidate(py::handle wrapper) {
     }
     vh.set_holder_constructed(false);
     vh.inst->owned = false;
-    vh.value_ptr() = nullptr;
+    vh.value_ptr() = object;
     if (py::hasattr(wrapper, OWNER)) py::delattr(wrapper, OWNER);
 }
 

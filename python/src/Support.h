@@ -72,9 +72,12 @@ py::handle existingWrapper(const T* object) {
     return py::detail::get_object_handle(dynamic_cast<const void*>(object), type);
 }
 
-// Detaches a wrapper from an object the library has deleted: methods then
-// see a null object, and the wrapper no longer keeps an owner alive.
-void invalidate(py::handle wrapper);
+// Points a wrapper at another object, which it does not own, and takes it
+// out of the registry that maps objects to their wrappers: for a wrapper
+// whose object the library has deleted. (A null object would not do:
+// pybind11 gives a method called on one fresh uninitialised memory.) The
+// wrapper no longer keeps an owner alive.
+void reseat(py::handle wrapper, void* object);
 
 // A writable numpy view of count doubles at data with the given shape,
 // which keeps owner (the wrapper whose object holds the array) alive. A null

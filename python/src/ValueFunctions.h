@@ -39,6 +39,10 @@ GroupWrappers beforeReplacingWeights(py::handle self, const char* operation);
 // Detaches the wrappers of groups that the operation deleted.
 void afterReplacingWeights(py::handle self, const GroupWrappers& groups);
 
+// Detaches the wrapper of a group the library deleted: its methods raise
+// ValueError from then on.
+void detachGroup(py::handle wrapper);
+
 // The Python object being initialised by an __init__ that receives vh.
 inline py::handle selfOf(py::detail::value_and_holder& vh) { return reinterpret_cast<PyObject*>(vh.inst); }
 

@@ -4,7 +4,7 @@
 //
 // A group handed to registerTiling belongs to the tile coding from then on;
 // one the tile coding refuses is deleted by the library, and its wrapper is
-// detached (its methods then raise) before registerTiling raises
+// detached (its methods then raise ValueError) before registerTiling raises
 // ValueError. A tile coding's load replaces its groups: wrappers of the old
 // ones are detached the same way.
 
@@ -39,16 +39,25 @@ std::list<Types::TILINGS_VAR_STRUCT> variableList(py::iterable vars) {
         }
         py::tuple fields = py::tuple(py::reinterpret_borrow<py::object>(item));
         if (fields.size() != 3) throw py::value_error("a tiled variable is (id, resolution, tileType)");
-        list.push_back({fields[0].cast<int>(), fields[1].cast<double>(), fields[2].cast<Types::TILE_TYPE>()});
+        try {
+            list.push_back({fields[0].cast<int>(), fields[1].cast<double>(), fields[2].cast<Types::TILE_TYPE>()});
+        } catch (const py::cast_error&) {
+            throw py::type_error("a tiled variable is (id: int, resolution: float, tileType: Types.TILE_TYPE), not " +
+                                 py::repr(item).cast<std::string>());
+        }
     }
     return list;
 }
 
-// The group behind a wrapper, which the library may have deleted.
+constexpr const char* DELETED = "_tembra_deleted";
+
+// The group behind a wrapper, unless the library deleted it.
 template <class Group>
-Group& group(Group* g) {
-    if (g == nullptr) throw py::value_error("this tilings group was refused or replaced, and the library deleted it");
-    return *g;
+Group& group(py::handle self) {
+    if (py::getattr(self, DELETED, py::none()).is(py::bool_(true))) {
+        throw py::value_error("this tilings group was refused or replaced, and the library deleted it");
+    }
+    return self.cast<Group&>();
 }
 
 template <class Group>
@@ -60,15 +69,16 @@ void defineGroup(py::class_<Group, Tilings>& cls) {
 
 void bindGroups(py::module_& m) {
     py::class_<Tilings>(m, "Tilings", py::dynamic_attr(), "A group of overlapping tilings and its weights")
-        .def("getNumberOfTilings", [](Tilings* g) { return group(g).getNumberOfTilings(); })
+        .def("getNumberOfTilings", [](py::handle self) { return group<Tilings>(self).getNumberOfTilings(); })
         .def(
-            "setTraceStorage", [](Tilings* g, Types::TRACE_STORAGE s) { group(g).setTraceStorage(s); },
+            "setTraceStorage",
+            [](py::handle self, Types::TRACE_STORAGE s) { group<Tilings>(self).setTraceStorage(s); },
             py::arg("storage"))
-        .def("hasWeights", [](Tilings* g) { return group(g).hasWeights(); })
+        .def("hasWeights", [](py::handle self) { return group<Tilings>(self).hasWeights(); })
         .def_property_readonly(
             "weights",
             [](py::handle self) {
-                Tilings& g = group(self.cast<Tilings*>());
+                Tilings& g = group<Tilings>(self);
                 return weightView(self, g.*(&TilingsAccess::weights), {g.*(&TilingsAccess::ARRAY_SIZE)},
                                   "the group has no weights (not registered with a tile coding, or refused)");
             },
@@ -77,7 +87,7 @@ void bindGroups(py::module_& m) {
     defineGroup(state);
     py::class_<ActionTilings, Tilings> action(m, "ActionTilings", py::dynamic_attr(), "A tilings group of Q(s, a)");
     defineGroup(action);
-    action.def("getNumberOfActions", [](ActionTilings* g) { return group(g).getNumberOfActions(); });
+    action.def("getNumberOfActions", [](py::handle self) { return group<ActionTilings>(self).getNumberOfActions(); });
 }
 
 // registerTiling: the group goes over to the tile coding, or, refused, is
@@ -88,15 +98,14 @@ void registerTiling(py::handle self, py::handle wrapper) {
         throw py::type_error(std::string("expected a ") + py::type::of<Group>().attr("__name__").template cast<std::string>() +
                              ", not " + Py_TYPE(wrapper.ptr())->tp_name);
     }
-    Group* g = wrapper.cast<Group*>();
-    if (g == nullptr) throw py::value_error("this tilings group was refused or replaced, and the library deleted it");
+    Group* g = &group<Group>(wrapper);
     Coding& coding = self.cast<Coding&>();
     adopt(wrapper, self, "the tilings group");
     coding.registerTiling(g);
     for (const Tilings* registered : tileGroups(coding)) {
         if (registered == g) return;
     }
-    invalidate(wrapper);
+    detachGroup(wrapper);
     throw py::value_error("the tile coding refused the group and deleted it (the report is on stderr)");
 }
 
@@ -131,6 +140,16 @@ void defineTileCoding(py::class_<Coding, Base>& cls, const char* className) {
 }
 
 }  // namespace
+
+void detachGroup(py::handle wrapper) {
+    // Never deleted, so that a detached wrapper always shows a valid (empty)
+    // object; its methods raise before they reach it anyway.
+    static StateTilings* const stateGroup = new StateTilings(0, std::list<Types::TILINGS_VAR_STRUCT>());
+    static ActionTilings* const actionGroup = new ActionTilings(0, std::list<Types::TILINGS_VAR_STRUCT>());
+    reseat(wrapper, py::isinstance<ActionTilings>(wrapper) ? static_cast<void*>(actionGroup)
+                                                           : static_cast<void*>(stateGroup));
+    py::setattr(wrapper, DELETED, py::bool_(true));
+}
 
 void bindTiles(py::module_& m) {
     bindGroups(m);

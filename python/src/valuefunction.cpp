@@ -216,7 +216,7 @@ void afterReplacingWeights(py::handle self, const GroupWrappers& groups) {
         for (const Tilings* current : now) kept = kept || current == group;
         // A group now at the same address is one of the same kind that the
         // tile coding owns: the wrapper may go on showing it.
-        if (!kept) invalidate(wrapper);
+        if (!kept) detachGroup(wrapper);
     }
 }
 
