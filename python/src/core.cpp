@@ -15,7 +15,8 @@ namespace tembra_python {
 namespace {
 
 void bindTypes(py::module_& m) {
-    py::module_ types = m.def_submodule("Types", "Enumerations and the tiled-variable record shared by several classes");
+    py::module_ types =
+        m.def_submodule("Types", "Enumerations and the tiled-variable record shared by several classes");
     py::enum_<Types::TILE_TYPE>(types, "TILE_TYPE", "How a tiled variable behaves at its bounds")
         .value("CIRCLE", Types::CIRCLE)
         .value("CLIP", Types::CLIP)
@@ -34,8 +35,9 @@ void bindTypes(py::module_& m) {
         .def_readwrite("resolution", &Types::TILINGS_VAR_STRUCT::resolution)
         .def_readwrite("tileType", &Types::TILINGS_VAR_STRUCT::tileType)
         .def("__repr__", [](const Types::TILINGS_VAR_STRUCT& v) {
-            return "TILINGS_VAR_STRUCT(" + std::to_string(v.id) + ", " + py::repr(py::float_(v.resolution)).cast<std::string>() +
-                   ", " + py::repr(py::cast(v.tileType)).cast<std::string>() + ")";
+            return "TILINGS_VAR_STRUCT(" + std::to_string(v.id) + ", " +
+                   py::repr(py::float_(v.resolution)).cast<std::string>() + ", " +
+                   py::repr(py::cast(v.tileType)).cast<std::string>() + ")";
         });
 }
 

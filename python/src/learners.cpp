@@ -49,9 +49,9 @@ enum Hook : int {
 };
 constexpr int ENVIRONMENT_HOOKS = 4;
 constexpr const char* HOOK_NAMES[HOOKS] = {
-    "setInitialState", "takeAction", "observeState",        "calculateReward", "initEpisode",
-    "step",            "finishEpisode", "randomAction",     "saveConf",        "loadConf",
-    "checkPendingSignals", "sigUsr1", "sigUsr2",            "sigTerm",         "sigInt"};
+    "setInitialState", "takeAction",   "observeState", "calculateReward", "initEpisode",         "step",
+    "finishEpisode",   "randomAction", "saveConf",     "loadConf",        "checkPendingSignals", "sigUsr1",
+    "sigUsr2",         "sigTerm",      "sigInt"};
 
 py::object invoke(PyObject* function) {
     PyObject* result = PyObject_CallNoArgs(function);
@@ -214,8 +214,8 @@ struct TembraAccess : Tembra {
     using Tembra::confFileName;
     using Tembra::continueEpisode;
     using Tembra::continueLearning;
-    using Tembra::EPSILON;
     using Tembra::episodes;
+    using Tembra::EPSILON;
     using Tembra::GAMMA;
     using Tembra::LAMBDA;
     using Tembra::sigIntRcvd;
@@ -321,9 +321,10 @@ void bindLearner(py::module_& m, const char* name, const char* doc, const char* 
                     throw py::value_error(std::string("the learner owns a value function already (") + slotName + ")");
                 }
                 if (!py::isinstance<ValueFunctionType>(valueFunction)) {
-                    throw py::type_error(std::string(slotName) + " takes a " +
-                                         py::type::of<ValueFunctionType>().attr("__name__").template cast<std::string>() +
-                                         ", not " + Py_TYPE(valueFunction.ptr())->tp_name);
+                    throw py::type_error(
+                        std::string(slotName) + " takes a " +
+                        py::type::of<ValueFunctionType>().attr("__name__").template cast<std::string>() + ", not " +
+                        Py_TYPE(valueFunction.ptr())->tp_name);
                 }
                 ValueFunctionType* vf = valueFunction.cast<ValueFunctionType*>();
                 adopt(valueFunction, self, "the value function");

@@ -5,7 +5,8 @@
 #include "Support.h"
 
 PYBIND11_MODULE(_tembra, m) {
-    m.doc() = "libtembra: TD, Sarsa and Watkins' Q(lambda) learners with lookup tables, tile coding and a neural network";
+    m.doc() =
+        "libtembra: TD, Sarsa and Watkins' Q(lambda) learners with lookup tables, tile coding and a neural network";
     tembra_python::bindCore(m);
     tembra_python::bindState(m);
     tembra_python::bindValueFunctions(m);

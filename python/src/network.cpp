@@ -61,8 +61,9 @@ void bindNetwork(py::module_& m) {
                 const py::ssize_t H = network.*(&NetworkAccess::HIDDEN_LAYER_NEURONS);
                 const py::ssize_t O = network.*(&NetworkAccess::OUTPUT_LAYER_NEURONS);
                 const char* missing = "the network has no weights (refused or not loaded)";
-                return py::make_tuple(weightView(self, network.*(&NetworkAccess::inputHiddenWeights), {I, H}, missing),
-                                      weightView(self, network.*(&NetworkAccess::hiddenOutputWeights), {H, O}, missing));
+                return py::make_tuple(
+                    weightView(self, network.*(&NetworkAccess::inputHiddenWeights), {I, H}, missing),
+                    weightView(self, network.*(&NetworkAccess::hiddenOutputWeights), {H, O}, missing));
             },
             "(input-hidden I x H, hidden-output H x O) as writable numpy views (no copy) that keep the network "
             "alive");

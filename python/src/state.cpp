@@ -51,8 +51,9 @@ template <class Value>
 unsigned int registerVariable(State& state, const std::string& name, const Value minValue, const Value maxValue,
                               const State::TYPE kind) {
     if (state.getType() != State::UNDEF && state.getType() != kind) {
-        throw py::type_error(kind == State::INT ? "cannot register an integer variable: the State holds floating-point ones"
-                                                : "cannot register a floating-point variable: the State holds integer ones");
+        throw py::type_error(kind == State::INT
+                                 ? "cannot register an integer variable: the State holds floating-point ones"
+                                 : "cannot register a floating-point variable: the State holds integer ones");
     }
     return state.registerVariable(name, minValue, maxValue);
 }
@@ -63,7 +64,11 @@ void bindState(py::module_& m) {
     py::class_<State> cls(m, "State", py::dynamic_attr(),
                           "Named, bounded variables, all integer or all floating point; owned by the value function "
                           "built on it");
-    py::enum_<State::TYPE>(cls, "TYPE").value("UNDEF", State::UNDEF).value("INT", State::INT).value("DOUBLE", State::DOUBLE).export_values();
+    py::enum_<State::TYPE>(cls, "TYPE")
+        .value("UNDEF", State::UNDEF)
+        .value("INT", State::INT)
+        .value("DOUBLE", State::DOUBLE)
+        .export_values();
     cls.attr("NO_ID") = static_cast<unsigned int>(State::NO_ID);
     cls.def(py::init<>())
         .def(

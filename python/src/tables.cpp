@@ -87,11 +87,11 @@ void bindTables(py::module_& m) {
             },
             "Builds the table for the actions registered so far")
         .def(
-            "storeActiveIndex",
-            [](ActionLookupTable& t, long long a) { t.storeActiveIndex(checkedAction(t, a)); }, py::arg("actionIndex"))
+            "storeActiveIndex", [](ActionLookupTable& t, long long a) { t.storeActiveIndex(checkedAction(t, a)); },
+            py::arg("actionIndex"))
         .def(
-            "storeEpisodeState",
-            [](ActionLookupTable& t, long long a) { t.storeEpisodeState(checkedAction(t, a)); }, py::arg("actionIndex"))
+            "storeEpisodeState", [](ActionLookupTable& t, long long a) { t.storeEpisodeState(checkedAction(t, a)); },
+            py::arg("actionIndex"))
         .def(
             "setActionValue",
             [](ActionLookupTable& t, long long a, double v) { t.setActionValue(checkedAction(t, a), v); },

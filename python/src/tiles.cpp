@@ -62,17 +62,17 @@ Group& group(py::handle self) {
 
 template <class Group>
 void defineGroup(py::class_<Group, Tilings>& cls) {
-    cls.def(py::init([](int numberOfTilings, py::iterable vars) { return new Group(numberOfTilings, variableList(vars)); }),
-            py::arg("numberOfTilings"), py::arg("varList"),
-            "A group of numberOfTilings tilings over the variables (id, resolution, tileType)");
+    cls.def(
+        py::init([](int numberOfTilings, py::iterable vars) { return new Group(numberOfTilings, variableList(vars)); }),
+        py::arg("numberOfTilings"), py::arg("varList"),
+        "A group of numberOfTilings tilings over the variables (id, resolution, tileType)");
 }
 
 void bindGroups(py::module_& m) {
     py::class_<Tilings>(m, "Tilings", py::dynamic_attr(), "A group of overlapping tilings and its weights")
         .def("getNumberOfTilings", [](py::handle self) { return group<Tilings>(self).getNumberOfTilings(); })
         .def(
-            "setTraceStorage",
-            [](py::handle self, Types::TRACE_STORAGE s) { group<Tilings>(self).setTraceStorage(s); },
+            "setTraceStorage", [](py::handle self, Types::TRACE_STORAGE s) { group<Tilings>(self).setTraceStorage(s); },
             py::arg("storage"))
         .def("hasWeights", [](py::handle self) { return group<Tilings>(self).hasWeights(); })
         .def_property_readonly(
@@ -95,8 +95,9 @@ void bindGroups(py::module_& m) {
 template <class Coding, class Group>
 void registerTiling(py::handle self, py::handle wrapper) {
     if (!py::isinstance<Group>(wrapper)) {
-        throw py::type_error(std::string("expected a ") + py::type::of<Group>().attr("__name__").template cast<std::string>() +
-                             ", not " + Py_TYPE(wrapper.ptr())->tp_name);
+        throw py::type_error(std::string("expected a ") +
+                             py::type::of<Group>().attr("__name__").template cast<std::string>() + ", not " +
+                             Py_TYPE(wrapper.ptr())->tp_name);
     }
     Group* g = &group<Group>(wrapper);
     Coding& coding = self.cast<Coding&>();
@@ -146,8 +147,8 @@ void detachGroup(py::handle wrapper) {
     // object; its methods raise before they reach it anyway.
     static StateTilings* const stateGroup = new StateTilings(0, std::list<Types::TILINGS_VAR_STRUCT>());
     static ActionTilings* const actionGroup = new ActionTilings(0, std::list<Types::TILINGS_VAR_STRUCT>());
-    reseat(wrapper, py::isinstance<ActionTilings>(wrapper) ? static_cast<void*>(actionGroup)
-                                                           : static_cast<void*>(stateGroup));
+    reseat(wrapper,
+           py::isinstance<ActionTilings>(wrapper) ? static_cast<void*>(actionGroup) : static_cast<void*>(stateGroup));
     py::setattr(wrapper, DELETED, py::bool_(true));
 }
 

@@ -65,8 +65,7 @@ void load(py::handle self, py::handle path) {
 
 const AbstractAction* requireAction(py::handle action) {
     if (!py::isinstance<AbstractAction>(action)) {
-        throw py::type_error("an action must be an AbstractAction, not " +
-                             std::string(Py_TYPE(action.ptr())->tp_name));
+        throw py::type_error("an action must be an AbstractAction, not " + std::string(Py_TYPE(action.ptr())->tp_name));
     }
     return new PythonAction(py::reinterpret_borrow<py::object>(action));
 }
@@ -98,8 +97,7 @@ void requireActions(const ActionValueFunction& avf) {
 }
 
 void bindValueFunction(py::module_& m) {
-    py::class_<ValueFunction>(m, "ValueFunction", py::dynamic_attr(),
-                              "Base of every value function; owns its State")
+    py::class_<ValueFunction>(m, "ValueFunction", py::dynamic_attr(), "Base of every value function; owns its State")
         .def("initWeights", &initWeights, py::arg("initFunction"),
              "Every weight from one call of initFunction() (or the number given instead)")
         .def("initEligibilityTraces", &ValueFunction::initEligibilityTraces)
@@ -222,8 +220,7 @@ void afterReplacingWeights(py::handle self, const GroupWrappers& groups) {
 
 void bindValueFunctions(py::module_& m) {
     bindValueFunction(m);
-    py::class_<StateValueFunction, ValueFunction>(m, "StateValueFunction", py::dynamic_attr(),
-                                                  "V(s) and the V file")
+    py::class_<StateValueFunction, ValueFunction>(m, "StateValueFunction", py::dynamic_attr(), "V(s) and the V file")
         .def("getStateValue", &StateValueFunction::getStateValue);
     bindActionValueFunction(m);
 }
