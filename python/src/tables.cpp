@@ -23,13 +23,18 @@ bool hasTable(const LookupTable& table) { return table.*(&LookupTableAccess::wei
 // What both tables add to their value-function base.
 template <class Table, class Base>
 void defineLookupTable(py::class_<Table, Base>& cls) {
-    cls.def("setTraceStorage", &Table::setTraceStorage, py::arg("storage"))
+    // Through lambdas, not pointers to the members of LookupTable: for a
+    // member of the second base GCC's vptr sanitizer reports a false "member
+    // call on ... base class subobject".
+    cls.def(
+           "setTraceStorage", [](Table& table, Types::TRACE_STORAGE s) { table.setTraceStorage(s); },
+           py::arg("storage"))
         .def(
             "checkWeightLimit",
             [](Table& table, double minWeight, double maxWeight) { table.checkWeightLimit(minWeight, maxWeight); },
             py::arg("MIN_WEIGHT"), py::arg("MAX_WEIGHT"))
         .def("checkWeightLimit", [](Table& table) { table.checkWeightLimit(); })
-        .def("calculateActiveIndex", &Table::calculateActiveIndex)
+        .def("calculateActiveIndex", [](Table& table) { table.calculateActiveIndex(); })
         .def_property_readonly(
             "weights",
             [](py::handle self) {

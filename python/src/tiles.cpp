@@ -127,9 +127,14 @@ void defineTileCoding(py::class_<Coding, Base>& cls, const char* className) {
            "A tile coding on a State (which it takes over), or one read from a file")
         .def("registerTiling", &registerTiling<Coding, Group>, py::arg("tilings"),
              "Creates the group on the State and takes it over; ValueError when the geometry is refused")
-        .def("setTraceStorage", &Coding::setTraceStorage, py::arg("storage"))
-        .def("getNumberOfTilings", &Coding::getNumberOfTilings)
-        .def("getNumberOfGroups", &Coding::getNumberOfGroups)
+        // Through lambdas, not pointers to the members of TileCoding: a
+        // pointer to a member of the second base makes GCC's vptr sanitizer
+        // report a false "member call on ... base class subobject".
+        .def(
+            "setTraceStorage", [](Coding& coding, Types::TRACE_STORAGE s) { coding.setTraceStorage(s); },
+            py::arg("storage"))
+        .def("getNumberOfTilings", [](const Coding& coding) { return coding.getNumberOfTilings(); })
+        .def("getNumberOfGroups", [](const Coding& coding) { return coding.getNumberOfGroups(); })
         .def_property_readonly(
             "groups",
             [](py::handle self) {
