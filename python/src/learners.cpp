@@ -14,7 +14,9 @@
 #include <Python.h>
 
 #include <array>
+#include <stdexcept>
 #include <string>
+#include <utility>
 
 #include <tembra/Sarsa.h>
 #include <tembra/TD.h>
@@ -90,6 +92,9 @@ public:
     // Looks up the Python overrides of the agent self for the loop about to
     // run; TypeError when an environment hook is missing.
     void startLoop(py::handle self) {
+        // Collected aside: the bound methods refer to the agent, and must not
+        // stay behind when a missing hook ends the start.
+        std::array<py::object, HOOKS> found;
         for (int hook = 0; hook < HOOKS; ++hook) {
             py::object method = py::getattr(self, HOOK_NAMES[hook], py::none());
             const bool overridden = !method.is_none() && !py::function(method).is_cpp_function();
@@ -98,8 +103,9 @@ public:
                                      "(): an agent implements setInitialState, takeAction, observeState and "
                                      "calculateReward");
             }
-            overrides[hook] = overridden ? method : py::object();
+            if (overridden) found[hook] = std::move(method);
         }
+        overrides = std::move(found);
         loopRunning = true;
     }
 
@@ -239,7 +245,7 @@ struct WatkinsAccess : Watkins {
 void controlLoop(py::handle self) {
     Tembra& learner = self.cast<Tembra&>();
     PythonLearner& python = dynamic_cast<PythonLearner&>(learner);
-    if (python.running()) throw py::value_error("controlLoop is running already");
+    if (python.running()) throw std::runtime_error("controlLoop is running already");
     python.startLoop(self);
     struct EndLoop {
         PythonLearner& python;

@@ -7,6 +7,7 @@ import subprocess
 import sys
 import threading
 import time
+import weakref
 
 import pytest
 
@@ -72,6 +73,10 @@ def test_an_agent_without_a_hook_is_refused_before_any_episode(tmp_path):
     with pytest.raises(TypeError, match="calculateReward"):
         agent.controlLoop()
     assert agent.episodes == 0
+    # Nothing of the refused start keeps the agent alive.
+    gone = weakref.ref(agent)
+    del agent
+    assert gone() is None
 
 
 def test_overrides_of_the_library_operations_are_called_and_reach_the_library_versions(corridor, capfd):
