@@ -109,9 +109,10 @@ fuzz:
 	TEMBRA_FUZZ_RUNS=$(FUZZ_RUNS) TEMBRA_FUZZ_BUILD_DIR=$(FUZZ_BUILD_DIR) \
 	  TEMBRA_FUZZ_CMAKE_FLAGS="$(COMMON_FLAGS)" fuzz/run.sh
 
-# Tests and benchmarks keep their hand-laid tables and are left out.
+# Tests and benchmarks keep their hand-laid tables and are left out; the
+# Python bindings are in.
 FORMAT_FILES = $(wildcard include/tembra/*.h src/*/*.h src/*/*.cpp tools/*.h tools/*.cpp tools/*/*.h tools/*/*.cpp \
-                 examples/*.h examples/*.cpp fuzz/*.h fuzz/*.cpp)
+                 examples/*.h examples/*.cpp fuzz/*.h fuzz/*.cpp python/src/*.h python/src/*.cpp)
 CLANG_FORMAT ?= clang-format
 
 format:

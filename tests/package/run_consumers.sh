@@ -62,6 +62,21 @@ if [ -f "$build_dir/tools/tembra-inspect" ]; then
     [ -f "$prefix/share/tembra/learning_curve.gp" ] || fail "share/tembra/learning_curve.gp not installed"
 fi
 
+# The Python module, when built (TEMBRA_PYTHON_EXECUTABLE names its
+# interpreter), is installed into the prefix's platlib and imports from there
+# with the installed library, without LD_LIBRARY_PATH.
+if [ -n "${TEMBRA_PYTHON_EXECUTABLE:-}" ]; then
+    echo "== the Python module from the prefix"
+    module=$(find "$prefix" -name '_tembra*.so' -print -quit)
+    [ -n "$module" ] || fail "the Python module was not installed"
+    site=$(dirname "$(dirname "$module")")
+    [ -f "$site/tembra/gym.py" ] || fail "tembra/gym.py was not installed beside the module"
+    # Run from the prefix, away from the build tree.
+    (cd "$prefix" && env -u LD_LIBRARY_PATH PYTHONPATH="$site" "$TEMBRA_PYTHON_EXECUTABLE" -c \
+        "import tembra, tembra.gym; assert tembra.__file__.startswith('$site'); s = tembra.State(); s.registerVariable('x', 0, 3); tembra.StateLookupTable(s)") ||
+        fail "the installed Python module does not import"
+fi
+
 echo "== find_package(tembra CONFIG) consumer"
 run cmake -S "$here/find_package" -B "$work/find_package" "${cmake_options[@]}" \
     -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=Release \
