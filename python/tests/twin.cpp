@@ -54,12 +54,12 @@ public:
     ActionValueFunction& values() { return *avfPtr; }
 
 protected:
-    void setInitialState() {
+    void setInitialState() override {
         row = 3;
         column = 0;
         write();
     }
-    void takeAction() {
+    void takeAction() override {
         const Move* move = static_cast<const Move*>(avfPtr->getActiveAction());
         row = std::min(std::max(row + move->dRow, 0), 3);
         column = std::min(std::max(column + move->dColumn, 0), 11);
@@ -70,12 +70,12 @@ protected:
             column = 0;
         }
     }
-    const bool observeState() {
+    const bool observeState() override {
         write();
         return !(row == 3 && column == 11);
     }
-    const double calculateReward() { return reward; }
-    void finishEpisode() {
+    const double calculateReward() override { return reward; }
+    void finishEpisode() override {
         if (episodes >= 100) continueLearning = false;
     }
 
@@ -135,18 +135,18 @@ public:
     long long totalSteps = 0;
 
 protected:
-    void setInitialState() {
+    void setInitialState() override {
         car.reset();
         write();
     }
-    void takeAction() { car.push(static_cast<const Throttle*>(this->avfPtr->getActiveAction())->direction); }
-    const bool observeState() {
+    void takeAction() override { car.push(static_cast<const Throttle*>(this->avfPtr->getActiveAction())->direction); }
+    const bool observeState() override {
         write();
         ++totalSteps;
         return car.position < 0.5 && (stepLimit == 0 || this->steps < stepLimit);
     }
-    const double calculateReward() { return -1.0; }
-    void finishEpisode() {
+    const double calculateReward() override { return -1.0; }
+    void finishEpisode() override {
         if (this->episodes >= lastEpisode) this->continueLearning = false;
     }
 
@@ -177,17 +177,17 @@ public:
     StateValueFunction& values() { return *svfPtr; }
 
 protected:
-    void setInitialState() {
+    void setInitialState() override {
         position = 3;
         svfPtr->getStatePtr()->setValueDbl(0, position);
     }
-    void takeAction() { position += getRandomIndex(2) == 0 ? -1 : 1; }
-    const bool observeState() {
+    void takeAction() override { position += getRandomIndex(2) == 0 ? -1 : 1; }
+    const bool observeState() override {
         svfPtr->getStatePtr()->setValueDbl(0, position);
         return position > 0 && position < 6;
     }
-    const double calculateReward() { return position == 6 ? 1.0 : 0.0; }
-    void finishEpisode() {
+    const double calculateReward() override { return position == 6 ? 1.0 : 0.0; }
+    void finishEpisode() override {
         if (episodes >= 30) continueLearning = false;
     }
 
@@ -213,11 +213,11 @@ public:
     }
 
 protected:
-    void setInitialState() {}
-    void takeAction() {}
-    const bool observeState() { return steps < stepCount; }
-    const double calculateReward() { return 0.0; }
-    void finishEpisode() { continueLearning = false; }
+    void setInitialState() override {}
+    void takeAction() override {}
+    const bool observeState() override { return steps < stepCount; }
+    const double calculateReward() override { return 0.0; }
+    void finishEpisode() override { continueLearning = false; }
 
 private:
     int stepCount;
