@@ -1,12 +1,15 @@
 #include "Tembra.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 
 #include "Report.h"
 #include "Utility.h"
+#include "core/AtomicFile.h"
 #include "learners/ConfigCodec.h"
 
 namespace {
@@ -69,15 +72,18 @@ const bool Tembra::randomAction() const { return getNextDouble() < EPSILON; }
 // Configuration file
 
 void Tembra::saveConf() const {
-    std::ofstream file(confFileName.c_str(), std::ios::out | std::ios::trunc);
-    if (!file.is_open()) {
+    // The file that was there is replaced only by a complete one.
+    tembra_io::AtomicFile file(confFileName);
+    if (!file.isOpen()) {
         TEMBRA_NOTICE("Was not able to create file (" << confFileName << ")");
         return;
     }
-    ConfigCodec::write(file, {ALPHA, LAMBDA, GAMMA, ACTION_SELECTION, EPSILON, TEMPERATURE, TRACES, TRACE_VALUE});
-    file.close();
-    // A full disk would otherwise leave a cut-off file without a word.
-    if (file.fail()) TEMBRA_ERROR("Was not able to write file (" << confFileName << ")");
+    std::ostringstream text;
+    ConfigCodec::write(text, {ALPHA, LAMBDA, GAMMA, ACTION_SELECTION, EPSILON, TEMPERATURE, TRACES, TRACE_VALUE});
+    const std::string bytes = text.str();
+    // A full disk would otherwise go without a word.
+    if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size() || !file.commit())
+        TEMBRA_ERROR("Was not able to write file (" << confFileName << ")");
 }
 
 void Tembra::loadConf() {

@@ -2,6 +2,7 @@
 
 #include <sstream>
 
+#include "core/AtomicFile.h"
 #include "core/File.h"
 #include "Report.h"
 
@@ -15,31 +16,21 @@ std::string errnoText() {
 
 namespace {
 
-// The sequence both directions share: open fileName in mode, the State
-// block, the fields, the body, close. Every failure is reported while the
-// file is still open, so that the errno it quotes is the failing call's;
-// the handle closes the file after.
-int transfer(const std::string& fileName, const char* mode, const Body& stateBlock, const char* stateFailed,
-             const Fields& fields, const Body& body, const char* bodyFailed, const ReportTo& report) {
-    tembra_io::File file(fileName, mode);
-    if (!file.isOpen()) {
-        report(errnoText());
-        return -1;
-    }
-    if (!stateBlock(file.get())) {
+// The parts both directions share, in the order of the file: the State
+// block, the fields, the body. Every failure is reported while the file is
+// still open, so that the errno it quotes is the failing call's.
+bool transfer(FILE* file, const Body& stateBlock, const char* stateFailed, const Fields& fields, const Body& body,
+              const char* bodyFailed, const ReportTo& report) {
+    if (!stateBlock(file)) {
         report(stateFailed);
-        return -1;
+        return false;
     }
-    if (fields && !fields(file.get(), report)) return -1;
-    if (!body(file.get())) {
+    if (fields && !fields(file, report)) return false;
+    if (!body(file)) {
         report(bodyFailed);
-        return -1;
+        return false;
     }
-    if (!file.close()) {
-        report(errnoText());
-        return -1;
-    }
-    return 0;
+    return true;
 }
 
 }  // namespace
@@ -50,18 +41,40 @@ int save(const std::string& fileName, const State* state, const Fields& fields, 
         report("statePtr == 0 --> nothing to save (create or load the value function first)");
         return -1;
     }
-    const auto writeState = [state](FILE* file) { return state->save(file) == 0; };
-    return transfer(fileName, "w+", writeState, "saving state failed", fields, body, "saving valuefunction failed",
-                    report);
+    // The file that was there is replaced only by a complete one: a failure
+    // discards what was written and leaves it as it was.
+    tembra_io::AtomicFile file(fileName);
+    if (!file.isOpen()) {
+        report(errnoText());
+        return -1;
+    }
+    const auto writeState = [state](FILE* out) { return state->save(out) == 0; };
+    if (!transfer(file.get(), writeState, "saving state failed", fields, body, "saving valuefunction failed", report))
+        return -1;
+    if (!file.commit()) {
+        report(errnoText());
+        return -1;
+    }
+    return 0;
 }
 
 int load(const std::string& fileName, State*& state, const Fields& fields, const Body& body, const ReportTo& report) {
-    const auto readState = [&state](FILE* file) {
+    tembra_io::File file(fileName, "r");
+    if (!file.isOpen()) {
+        report(errnoText());
+        return -1;
+    }
+    const auto readState = [&state](FILE* in) {
         if (state == nullptr) state = new State();
-        return state->load(file) == 0;
+        return state->load(in) == 0;
     };
-    return transfer(fileName, "r", readState, "loading state failed", fields, body, "loading valuefunction failed",
-                    report);
+    if (!transfer(file.get(), readState, "loading state failed", fields, body, "loading valuefunction failed", report))
+        return -1;
+    if (!file.close()) {
+        report(errnoText());
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace tembra_envelope

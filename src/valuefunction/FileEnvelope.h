@@ -33,8 +33,10 @@ using Fields = std::function<bool(FILE* file, const ReportTo& report)>;
 // The representation's body (which reports its own failures): true on success.
 using Body = std::function<bool(FILE* file)>;
 
-// Writes the file fileName: 0 on success, -1 (reported) on failure. Without
-// a State there is nothing to write and no file is opened. fields may be empty.
+// Writes the file fileName: 0 on success, -1 (reported) on failure. The
+// file is replaced only once the new one is complete; after a failure the
+// file that was there is as it was. Without a State there is nothing to
+// write and no file is opened. fields may be empty.
 int save(const std::string& fileName, const State* state, const Fields& fields, const Body& body,
          const ReportTo& report);
 

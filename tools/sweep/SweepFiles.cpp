@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "ToolSupport.h"
+#include "core/AtomicFile.h"
 #include "sweep/SweepError.h"
 
 using tembra_tools::printable;
@@ -76,10 +78,12 @@ std::string readWholeFile(const std::string& path) {
 }
 
 void writeWholeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) failure("cannot write " + printable(path) + ": " + std::strerror(errno));
+    // As the library writes its files: a later run or a resumed sweep must
+    // not take a cut-off file for a whole one, so the file that was there
+    // is replaced only by a complete one.
+    tembra_io::AtomicFile out(path);
+    if (!out.isOpen() || std::fwrite(text.data(), 1, text.size(), out.get()) != text.size() || !out.commit())
+        failure("cannot write " + printable(path) + ": " + std::strerror(errno));
 }
 
 bool executableInPath(const std::string& name) {

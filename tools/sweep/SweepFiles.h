@@ -18,6 +18,7 @@ std::string absolutePath(const std::string& path);
 std::string canonicalPath(const std::string& path);
 // The file's bytes; empty when it cannot be read.
 std::string readWholeFile(const std::string& path);
+// Replaces the file at path with text, all at once (core/AtomicFile.h).
 void writeWholeFile(const std::string& path, const std::string& text);
 // Whether PATH holds an executable of that name.
 bool executableInPath(const std::string& name);
