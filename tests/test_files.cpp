@@ -4,13 +4,19 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
+#include "ActionTileCoding.h"
 #include "LookupTableAccess.h"
+#include "NeuralNetwork.h"
+#include "StateTileCoding.h"
 #include "TestSupport.h"
+#include "TileTestSupport.h"
 
 using lookup_test::IntVar;
 using lookup_test::makeQ;
@@ -124,7 +130,100 @@ struct Readers {
     }
 };
 
+// A small value function of each kind, for reading each other's files.
+struct Kind {
+    const char* name;
+    std::function<ValueFunction*()> build;                    // with a body
+    std::function<ValueFunction*(const std::string&)> open;  // the file-name constructor
+    // Using it reports (or, for a tile coding, it has no group left to use).
+    std::function<bool(ValueFunction&)> holdsNothing;
+};
+
+template <class VF>
+bool reportsOnUse(ValueFunction& vf, const std::function<void(VF&)>& use) {
+    return !stderrReports([&] { use(static_cast<VF&>(vf)); }).empty();
+}
+
+template <class VF>
+Kind tableKind(const char* name, const std::function<void(VF&)>& use) {
+    const auto build = [] {
+        VF* vf = new VF(makeState(ONE_VAR));
+        if constexpr (std::is_base_of<ActionValueFunction, VF>::value) {
+            vf->registerAction(new AbstractAction());
+            vf->registerAction(new AbstractAction());
+            vf->create();
+        }
+        return vf;
+    };
+    return {name, build, [](const std::string& path) { return new VF(path); },
+            [use](ValueFunction& vf) { return reportsOnUse<VF>(vf, use); }};
+}
+
+template <class VF, class Group>
+Kind tileKind(const char* name) {
+    const auto build = [] {
+        VF* vf = new VF(tile_test::doubleState({{0.0, 1.0}}));
+        if constexpr (std::is_base_of<ActionValueFunction, VF>::value) {
+            vf->registerAction(new AbstractAction());
+            vf->registerAction(new AbstractAction());
+        }
+        vf->registerTiling(new Group(2, tile_test::VarList{tile_test::tiledVar(0, 0.5, Types::CLIP)}));
+        return vf;
+    };
+    return {name, build, [](const std::string& path) { return new VF(path); },
+            [](ValueFunction& vf) { return static_cast<VF&>(vf).getNumberOfGroups() == 0; }};
+}
+
+std::vector<Kind> allKinds() {
+    return {tableKind<StateLookupTable>("state table", [](StateLookupTable& t) { (void)t.getStateValue(); }),
+            tableKind<ActionLookupTable>("action table", [](ActionLookupTable& t) { (void)t.getActionValue(0); }),
+            tileKind<StateTileCoding, StateTilings>("state tiles"),
+            tileKind<ActionTileCoding, ActionTilings>("action tiles"),
+            {"network", [] { return new NeuralNetwork(tile_test::doubleState({{0.0, 1.0}}), 2); },
+             [](const std::string& path) { return new NeuralNetwork(path); },
+             [](ValueFunction& vf) {
+                 return reportsOnUse<NeuralNetwork>(vf, [](NeuralNetwork& n) { (void)n.getStateValue(); });
+             }}};
+}
+
 }  // namespace
+
+// A file names neither its kind nor its representation: each reader must
+// see for itself that a body is not its own, and leave nothing usable.
+TEST(Files, EachReaderReadsOnlyWholeFilesOfItsOwnKind) {
+    TempDir dir;
+    const std::vector<Kind> kinds = allKinds();
+    const std::string path = dir.file("vf.bin");
+    for (const Kind& writer : kinds) {
+        std::unique_ptr<ValueFunction> written(writer.build());
+        ASSERT_EQ(written->save(path), 0);
+        const Bytes file = readFile(path);
+        for (const bool longer : {false, true}) {
+            // One byte more is no longer the file its reader wrote.
+            Bytes bytes = file;
+            if (longer) bytes.push_back(0);
+            writeFile(path, bytes);
+            for (const Kind& reader : kinds) {
+                SCOPED_TRACE(std::string(writer.name) + (longer ? " file + 1 byte" : " file") + " read by " +
+                             reader.name);
+                const bool reads = &reader == &writer && !longer;
+                std::unique_ptr<ValueFunction> reused(reader.build());
+                std::unique_ptr<ValueFunction> fresh;
+                int result = 0;
+                const Messages errors = stderrReports([&] {
+                    result = reused->load(path);
+                    fresh.reset(reader.open(path));
+                });
+                EXPECT_EQ(result, reads ? 0 : -1);
+                EXPECT_EQ(errors.empty(), reads) << testing::PrintToString(errors);
+                if (reads) continue;
+                EXPECT_TRUE(reader.holdsNothing(*reused));
+                EXPECT_TRUE(reader.holdsNothing(*fresh));
+                EXPECT_TRUE(&reader != &writer || someReportContains(errors, "1 byte after the body"));
+            }
+        }
+    }
+}
 
 // The state table's file is checked byte for byte with the round trip.
 TEST(Files, ActionTableFileHoldsTheActionCountBetweenStateAndBody) {

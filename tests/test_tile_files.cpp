@@ -354,7 +354,7 @@ TEST(TileFiles, ImplausibleCountsAndBodiesThatDoNotFitTheEnvelopeAreRefused) {
         {"INT_MAX weights", concat({stateBlock(), i32(1), body(huge)}), "more weights than the rest of the file"},
         {"more groups than the file holds", concat({stateBlock(), i32(-1), bodyA}), "more groups than the rest"},
         {"one group short", concat({stateBlock(), i32(2), bodyA}), "Tiling 1 of 2 could not be read"},
-        {"an integer State", concat({intState, i32(1), bodyA}), "no such floating-point variable"},
+        {"an integer State", concat({intState, i32(1), bodyA}), "needs a State of DOUBLE variables"},
     };
     for (const auto& c : vCases) {
         SCOPED_TRACE(c.what);

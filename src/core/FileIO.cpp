@@ -175,6 +175,12 @@ long long remainingBytes(FILE* file) {
     return static_cast<long long>(end - here);
 }
 
+long long bytesLeft(FILE* file) {
+    const long long left = remainingBytes(file);
+    if (left >= 0 || file == nullptr) return left < 0 ? 0 : left;
+    return std::fgetc(file) == EOF ? 0 : 1;
+}
+
 bool fits(FILE* file, long long count, long long itemSize) {
     if (count < 0 || itemSize < 0) return false;
     const long long left = remainingBytes(file);

@@ -33,6 +33,11 @@ bool readDoubleArray(FILE* file, double* values, std::size_t count);
 // cannot tell (not seekable). The position is left where it was.
 long long remainingBytes(FILE* file);
 
+// Bytes left unread after what a reader took from the file: exact for a
+// stream that can tell its size; otherwise 1 when one more byte can be
+// read (it is consumed), 0 when none.
+long long bytesLeft(FILE* file);
+
 // True when count items of itemSize bytes can still be read from the file.
 // A stream that cannot tell its size is given the benefit of the doubt
 // only for counts that are not absurd on their own.
