@@ -9,7 +9,10 @@
 // fixed-width little-endian int32, uint32 and float64 values, so that the
 // i386 and x86_64 builds write and read the same bytes. Each returns true
 // when the whole item (or array) was transferred; the caller reports a
-// short transfer with TEMBRA_ERRNO_WIDE or TEMBRA_ERRNO_NARROW.
+// short transfer with TEMBRA_ERRNO_WIDE or TEMBRA_ERRNO_NARROW. A failed
+// transfer leaves errno 0 exactly when a read found the end of the file
+// (those forms then say that the file ends early); any other failure
+// leaves the errno of the error.
 //
 // The readers never trust a count: before allocating for N items they ask
 // remainingBytes() whether the file can still hold them.

@@ -23,7 +23,8 @@ int transfer(const std::string& fileName, const char* mode, const Body& stateBlo
              const Fields& fields, const Body& body, const char* bodyFailed, const ReportTo& report) {
     tembra_io::File file(fileName, mode);
     if (!file.isOpen()) {
-        report(errnoText());
+        // The program may open several files: say which one.
+        report(errnoText() + " (" + fileName + ")");
         return -1;
     }
     if (!stateBlock(file.get())) {
