@@ -542,6 +542,10 @@ TEST(ActionValueFunction, LoadGivesEmptySlotsThatSetActionBinds) {
         EXPECT_EQ(q.getNumberOfActions(), 3);
         EXPECT_EQ(q.registrySize(), 3u);
         for (int i = 0; i < 3; ++i) EXPECT_EQ(q.getAction(i), nullptr);
+        // The active action is one of them: the caller is told, not left with a bare null.
+        const Messages unbound = errorsOf([&] { EXPECT_EQ(q.getActiveAction(), nullptr); });
+        ASSERT_EQ(unbound.size(), 1u);
+        EXPECT_NE(unbound[0].find("bind the actions with setAction"), std::string::npos) << unbound[0];
         ASSERT_NE(q.getStatePtr(), nullptr);
         EXPECT_EQ(q.getStatePtr()->getNumberOfVariables(), 2u);
         EXPECT_EQ(q.weights, (std::vector<double>{1.0, 2.0, 3.0}));

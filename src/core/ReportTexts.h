@@ -36,6 +36,14 @@ inline std::string bytesAfterBody(const long long count) {
            " after the body --> the file is damaged or holds another kind of value function";
 }
 
+// An action index whose registry slot holds no action object: a Q function
+// loaded from a file has only such slots until the program binds its
+// actions, and a program that carries out that action would crash.
+inline std::string unboundAction(const int actionIndex) {
+    return "actionIndex " + std::to_string(actionIndex) +
+           " holds no action --> bind the actions with setAction (a Q function loaded from a file has none)";
+}
+
 // True when two texts are the same, for tying a public copy of a text to
 // the one here at compile time.
 constexpr bool sameText(const char* a, const char* b) {
