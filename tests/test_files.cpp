@@ -8,7 +8,6 @@
 #include <limits>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "ActionTileCoding.h"
@@ -140,50 +139,57 @@ struct Kind {
 };
 
 template <class VF>
-bool reportsOnUse(ValueFunction& vf, const std::function<void(VF&)>& use) {
-    return !stderrReports([&] { use(static_cast<VF&>(vf)); }).empty();
+Kind kind(const char* name, const std::function<VF*()>& build, const std::function<bool(VF&)>& holdsNothing) {
+    return {name, build, [](const std::string& path) { return new VF(path); },
+            [holdsNothing](ValueFunction& vf) { return holdsNothing(static_cast<VF&>(vf)); }};
 }
 
-template <class VF>
-Kind tableKind(const char* name, const std::function<void(VF&)>& use) {
-    const auto build = [] {
-        VF* vf = new VF(makeState(ONE_VAR));
-        if constexpr (std::is_base_of<ActionValueFunction, VF>::value) {
-            vf->registerAction(new AbstractAction());
-            vf->registerAction(new AbstractAction());
-            vf->create();
-        }
-        return vf;
-    };
-    return {name, build, [](const std::string& path) { return new VF(path); },
-            [use](ValueFunction& vf) { return reportsOnUse<VF>(vf, use); }};
+template <class F>
+bool reports(F use) {
+    return !stderrReports(use).empty();
 }
 
-template <class VF, class Group>
-Kind tileKind(const char* name) {
-    const auto build = [] {
-        VF* vf = new VF(tile_test::doubleState({{0.0, 1.0}}));
-        if constexpr (std::is_base_of<ActionValueFunction, VF>::value) {
-            vf->registerAction(new AbstractAction());
-            vf->registerAction(new AbstractAction());
-        }
-        vf->registerTiling(new Group(2, tile_test::VarList{tile_test::tiledVar(0, 0.5, Types::CLIP)}));
-        return vf;
-    };
-    return {name, build, [](const std::string& path) { return new VF(path); },
-            [](ValueFunction& vf) { return static_cast<VF&>(vf).getNumberOfGroups() == 0; }};
+template <class Q>
+Q* withTwoActions(Q* q) {
+    q->registerAction(new AbstractAction());
+    q->registerAction(new AbstractAction());
+    return q;
 }
+
+State* unitState() { return tile_test::doubleState({{0.0, 1.0}}); }
+tile_test::VarList clipped() { return {tile_test::tiledVar(0, 0.5, Types::CLIP)}; }
 
 std::vector<Kind> allKinds() {
-    return {tableKind<StateLookupTable>("state table", [](StateLookupTable& t) { (void)t.getStateValue(); }),
-            tableKind<ActionLookupTable>("action table", [](ActionLookupTable& t) { (void)t.getActionValue(0); }),
-            tileKind<StateTileCoding, StateTilings>("state tiles"),
-            tileKind<ActionTileCoding, ActionTilings>("action tiles"),
-            {"network", [] { return new NeuralNetwork(tile_test::doubleState({{0.0, 1.0}}), 2); },
-             [](const std::string& path) { return new NeuralNetwork(path); },
-             [](ValueFunction& vf) {
-                 return reportsOnUse<NeuralNetwork>(vf, [](NeuralNetwork& n) { (void)n.getStateValue(); });
-             }}};
+    return {kind<StateLookupTable>(
+                "state table", [] { return new StateLookupTable(makeState(ONE_VAR)); },
+                [](StateLookupTable& t) { return reports([&] { (void)t.getStateValue(); }); }),
+            kind<ActionLookupTable>(
+                "action table",
+                [] {
+                    ActionLookupTable* q = withTwoActions(new ActionLookupTable(makeState(ONE_VAR)));
+                    q->create();
+                    return q;
+                },
+                [](ActionLookupTable& t) { return reports([&] { (void)t.getActionValue(0); }); }),
+            kind<StateTileCoding>(
+                "state tiles",
+                [] {
+                    StateTileCoding* v = new StateTileCoding(unitState());
+                    v->registerTiling(new StateTilings(2, clipped()));
+                    return v;
+                },
+                [](StateTileCoding& t) { return t.getNumberOfGroups() == 0; }),
+            kind<ActionTileCoding>(
+                "action tiles",
+                [] {
+                    ActionTileCoding* q = withTwoActions(new ActionTileCoding(unitState()));
+                    q->registerTiling(new ActionTilings(2, clipped()));
+                    return q;
+                },
+                [](ActionTileCoding& t) { return t.getNumberOfGroups() == 0; }),
+            kind<NeuralNetwork>(
+                "network", [] { return new NeuralNetwork(unitState(), 2); },
+                [](NeuralNetwork& n) { return reports([&] { (void)n.getStateValue(); }); })};
 }
 
 }  // namespace
