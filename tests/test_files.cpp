@@ -4,13 +4,18 @@
 #include <climits>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "ActionTileCoding.h"
 #include "LookupTableAccess.h"
+#include "NeuralNetwork.h"
+#include "StateTileCoding.h"
 #include "TestSupport.h"
+#include "TileTestSupport.h"
 
 using lookup_test::IntVar;
 using lookup_test::makeQ;
@@ -124,7 +129,107 @@ struct Readers {
     }
 };
 
+// A small value function of each kind, for reading each other's files.
+struct Kind {
+    const char* name;
+    std::function<ValueFunction*()> build;                    // with a body
+    std::function<ValueFunction*(const std::string&)> open;  // the file-name constructor
+    // Using it reports (or, for a tile coding, it has no group left to use).
+    std::function<bool(ValueFunction&)> holdsNothing;
+};
+
+template <class VF>
+Kind kind(const char* name, const std::function<VF*()>& build, const std::function<bool(VF&)>& holdsNothing) {
+    return {name, build, [](const std::string& path) { return new VF(path); },
+            [holdsNothing](ValueFunction& vf) { return holdsNothing(static_cast<VF&>(vf)); }};
+}
+
+template <class F>
+bool reports(F use) {
+    return !stderrReports(use).empty();
+}
+
+template <class Q>
+Q* withTwoActions(Q* q) {
+    q->registerAction(new AbstractAction());
+    q->registerAction(new AbstractAction());
+    return q;
+}
+
+State* unitState() { return tile_test::doubleState({{0.0, 1.0}}); }
+tile_test::VarList clipped() { return {tile_test::tiledVar(0, 0.5, Types::CLIP)}; }
+
+std::vector<Kind> allKinds() {
+    return {kind<StateLookupTable>(
+                "state table", [] { return new StateLookupTable(makeState(ONE_VAR)); },
+                [](StateLookupTable& t) { return reports([&] { (void)t.getStateValue(); }); }),
+            kind<ActionLookupTable>(
+                "action table",
+                [] {
+                    ActionLookupTable* q = withTwoActions(new ActionLookupTable(makeState(ONE_VAR)));
+                    q->create();
+                    return q;
+                },
+                [](ActionLookupTable& t) { return reports([&] { (void)t.getActionValue(0); }); }),
+            kind<StateTileCoding>(
+                "state tiles",
+                [] {
+                    StateTileCoding* v = new StateTileCoding(unitState());
+                    v->registerTiling(new StateTilings(2, clipped()));
+                    return v;
+                },
+                [](StateTileCoding& t) { return t.getNumberOfGroups() == 0; }),
+            kind<ActionTileCoding>(
+                "action tiles",
+                [] {
+                    ActionTileCoding* q = withTwoActions(new ActionTileCoding(unitState()));
+                    q->registerTiling(new ActionTilings(2, clipped()));
+                    return q;
+                },
+                [](ActionTileCoding& t) { return t.getNumberOfGroups() == 0; }),
+            kind<NeuralNetwork>(
+                "network", [] { return new NeuralNetwork(unitState(), 2); },
+                [](NeuralNetwork& n) { return reports([&] { (void)n.getStateValue(); }); })};
+}
+
 }  // namespace
+
+// A file names neither its kind nor its representation: each reader must
+// see for itself that a body is not its own, and leave nothing usable.
+TEST(Files, EachReaderReadsOnlyWholeFilesOfItsOwnKind) {
+    TempDir dir;
+    const std::vector<Kind> kinds = allKinds();
+    const std::string path = dir.file("vf.bin");
+    for (const Kind& writer : kinds) {
+        std::unique_ptr<ValueFunction> written(writer.build());
+        ASSERT_EQ(written->save(path), 0);
+        const Bytes file = readFile(path);
+        for (const bool longer : {false, true}) {
+            // One byte more is no longer the file its reader wrote.
+            Bytes bytes = file;
+            if (longer) bytes.push_back(0);
+            writeFile(path, bytes);
+            for (const Kind& reader : kinds) {
+                SCOPED_TRACE(std::string(writer.name) + (longer ? " file + 1 byte" : " file") + " read by " +
+                             reader.name);
+                const bool reads = &reader == &writer && !longer;
+                std::unique_ptr<ValueFunction> reused(reader.build());
+                std::unique_ptr<ValueFunction> fresh;
+                int result = 0;
+                const Messages errors = stderrReports([&] {
+                    result = reused->load(path);
+                    fresh.reset(reader.open(path));
+                });
+                EXPECT_EQ(result, reads ? 0 : -1);
+                EXPECT_EQ(errors.empty(), reads) << testing::PrintToString(errors);
+                if (reads) continue;
+                EXPECT_TRUE(reader.holdsNothing(*reused));
+                EXPECT_TRUE(reader.holdsNothing(*fresh));
+                EXPECT_TRUE(&reader != &writer || someReportContains(errors, "1 byte after the body"));
+            }
+        }
+    }
+}
 
 // The state table's file is checked byte for byte with the round trip.
 TEST(Files, ActionTableFileHoldsTheActionCountBetweenStateAndBody) {

@@ -706,7 +706,7 @@ TEST(Learners, EpisodeHistoryIsRestartedEveryEpisodeOnlyWhenTheFlagIsSet) {
     }
 }
 
-TEST(Learners, OwnTheirValueFunctionAndRunNothingWithoutOne) {
+TEST(Learners, OwnTheirValueFunctionAndRunNothingWithoutAUsableOne) {
     TempDir dir;
     Recorder recs[3];
     {
@@ -732,6 +732,21 @@ TEST(Learners, OwnTheirValueFunctionAndRunNothingWithoutOne) {
     EXPECT_EQ(runLoop(a).errors, report);
     EXPECT_EQ(runLoop(b).errors, report);
     EXPECT_EQ(runLoop(c).errors, report);
+
+    // An action not bound yet (a Q function loaded from a file has none
+    // until setAction) would leave takeAction nothing to carry out.
+    const auto unbound = [&rec] {
+        RecordingQ* q = new RecordingQ(rec, {0.0, 0.0, 0.0});
+        q->setAction(1, nullptr);
+        return q;
+    };
+    Agent<Sarsa> d(dir.file("sarsa.conf"), unbound(), &rec);
+    Agent<Watkins> e(dir.file("watkins.conf"), unbound(), &rec);
+    for (const Messages& errors : {runLoop(d).errors, runLoop(e).errors}) {
+        ASSERT_EQ(errors.size(), 1u);
+        EXPECT_EQ(errors[0].rfind("actionIndex 1 ", 0), 0u) << errors[0];
+        EXPECT_NE(errors[0].find("bind the actions with setAction"), std::string::npos) << errors[0];
+    }
     EXPECT_TRUE(rec.calls.empty());
 }
 

@@ -120,10 +120,17 @@ TEST(Report, ErrnoFormsQuoteTheFailingCall) {
     TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
     errno = ENOENT;
     TEMBRA_ERROR(TEMBRA_ERRNO_NARROW);
+    // The file helpers leave errno 0 only when a read found the end of the file.
+    errno = 0;
+    TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+    errno = 0;
+    TEMBRA_ERROR(TEMBRA_ERRNO_NARROW);
     const auto messages = reportMessages(testing::internal::GetCapturedStderr());
-    ASSERT_EQ(messages.size(), 2u);
+    ASSERT_EQ(messages.size(), 4u);
     EXPECT_EQ(messages[0], std::string("errno = 2  -->  ") + std::strerror(ENOENT));
     EXPECT_EQ(messages[1], std::string("errno = 2 --> ") + std::strerror(ENOENT));
+    EXPECT_EQ(messages[2], "the file ends early");
+    EXPECT_EQ(messages[3], "the file ends early");
 }
 
 TEST(AbstractAction, BaseWritesNoInformation) {

@@ -53,8 +53,9 @@ public:
         }
         return registeredActions[static_cast<std::size_t>(actionIndex)];
     }
-    // The active action, or null (reported) before the first selection.
-    const AbstractAction* getActiveAction() const { return getAction(activeActionIndex); }
+    // The active action, or null (reported) before the first selection and
+    // while its slot holds no action (after load, until setAction).
+    const AbstractAction* getActiveAction() const;
     const int getNumberOfActions() const { return ACTIONS; }
 
 protected:

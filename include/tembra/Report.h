@@ -25,6 +25,20 @@ constexpr const char* baseName(const char* path) {
     return base;
 }
 
+// errno as the file readers and writers report it: "errno = " errno,
+// the arrow, the system's text. The library's file helpers leave errno 0
+// only when a read found the end of the file, where the system's text
+// ("Success") would say nothing; that is said instead.
+struct ErrnoText {
+    int error;
+    const char* arrow;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const ErrnoText& e) {
+    if (e.error == 0) return out << "the file ends early";
+    return out << "errno = " << e.error << e.arrow << std::strerror(e.error);
+}
+
 }  // namespace tembra_detail
 
 // The message is formatted before anything is written, so that an errno it
@@ -53,8 +67,9 @@ constexpr const char* baseName(const char* path) {
 
 // errno in the form the file readers and writers report it:
 // "errno = " errno "  -->  " text (two blanks each side) ...
-#define TEMBRA_ERRNO_WIDE "errno = " << errno << "  -->  " << std::strerror(errno)
+#define TEMBRA_ERRNO_WIDE (::tembra_detail::ErrnoText{errno, "  -->  "})
 // ... and the form of the file envelopes: "errno = " errno " --> " text.
-#define TEMBRA_ERRNO_NARROW "errno = " << errno << " --> " << std::strerror(errno)
+// Either says "the file ends early" for errno 0.
+#define TEMBRA_ERRNO_NARROW (::tembra_detail::ErrnoText{errno, " --> "})
 
 #endif

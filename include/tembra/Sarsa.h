@@ -13,6 +13,10 @@ public:
     explicit Sarsa(const std::string& fileName);
     ~Sarsa() override;
 
+    // Tembra's loop, once every registered action is bound (reported
+    // otherwise): the using program's takeAction carries out the action.
+    void controlLoop() override;
+
 protected:
     void initEpisode() override;
     void step() override;

@@ -55,6 +55,13 @@ protected:
     // Reads listSize and checks it against the rest of the file: the number
     // of groups to read, or -1 (reported).
     static const long long readListSize(FILE* file, const char* function, const int line);
+    // Whether a body may be read onto this State: groups tile DOUBLE
+    // variables, so a State of INT variables (a lookup table's file) is
+    // refused (reported).
+    static const bool stateTileable(const State* state, const char* function, const int line);
+    // Whether the body read so far was the whole rest of the file; bytes
+    // after it are reported.
+    static const bool bodyEnds(FILE* file, const char* function, const int line);
 
     std::list<Tilings*> tilingPtrList;
     int numberOfTilings;

@@ -14,6 +14,10 @@ public:
     explicit Watkins(const std::string& fileName);
     ~Watkins() override;
 
+    // Tembra's loop, once every registered action is bound (reported
+    // otherwise): the using program's takeAction carries out the action.
+    void controlLoop() override;
+
 protected:
     void initEpisode() override;
     void step() override;

@@ -43,8 +43,11 @@ inline double bitsDouble(uint64_t bits) {
     return d;
 }
 
-// A short read at end of file leaves errno as it was; make sure the report
-// does not quote a stale error from somewhere else.
+// A short read at end of file leaves errno as it was: it is cleared first,
+// so that the report does not quote a stale error from somewhere else and
+// can tell the end of the file (errno 0) from an error. A failed transfer
+// that set no errno although it was no end of file is given EIO, so that
+// errno 0 never stands for anything but the end of the file.
 inline bool readExactly(FILE* file, void* data, std::size_t count) {
     if (count == 0) return true;
     if (file == nullptr) {
@@ -52,7 +55,9 @@ inline bool readExactly(FILE* file, void* data, std::size_t count) {
         return false;
     }
     errno = 0;
-    return std::fread(data, 1, count, file) == count;
+    if (std::fread(data, 1, count, file) == count) return true;
+    if (errno == 0 && std::ferror(file)) errno = EIO;
+    return false;
 }
 
 inline bool writeExactly(FILE* file, const void* data, std::size_t count) {
@@ -62,7 +67,9 @@ inline bool writeExactly(FILE* file, const void* data, std::size_t count) {
         return false;
     }
     errno = 0;
-    return std::fwrite(data, 1, count, file) == count;
+    if (std::fwrite(data, 1, count, file) == count) return true;
+    if (errno == 0) errno = EIO;
+    return false;
 }
 
 // Arrays go through a small buffer in chunks: one library call per chunk,
@@ -173,6 +180,12 @@ long long remainingBytes(FILE* file) {
     errno = savedErrno;
     if (end < here) return 0;
     return static_cast<long long>(end - here);
+}
+
+long long bytesLeft(FILE* file) {
+    const long long left = remainingBytes(file);
+    if (left >= 0 || file == nullptr) return left < 0 ? 0 : left;
+    return std::fgetc(file) == EOF ? 0 : 1;
 }
 
 bool fits(FILE* file, long long count, long long itemSize) {

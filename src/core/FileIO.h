@@ -9,7 +9,10 @@
 // fixed-width little-endian int32, uint32 and float64 values, so that the
 // i386 and x86_64 builds write and read the same bytes. Each returns true
 // when the whole item (or array) was transferred; the caller reports a
-// short transfer with TEMBRA_ERRNO_WIDE or TEMBRA_ERRNO_NARROW.
+// short transfer with TEMBRA_ERRNO_WIDE or TEMBRA_ERRNO_NARROW. A failed
+// transfer leaves errno 0 exactly when a read found the end of the file
+// (those forms then say that the file ends early); any other failure
+// leaves the errno of the error.
 //
 // The readers never trust a count: before allocating for N items they ask
 // remainingBytes() whether the file can still hold them.
@@ -32,6 +35,11 @@ bool readDoubleArray(FILE* file, double* values, std::size_t count);
 // Bytes between the stream's position and its end; -1 when the stream
 // cannot tell (not seekable). The position is left where it was.
 long long remainingBytes(FILE* file);
+
+// Bytes left unread after what a reader took from the file: exact for a
+// stream that can tell its size; otherwise 1 when one more byte can be
+// read (it is consumed), 0 when none.
+long long bytesLeft(FILE* file);
 
 // True when count items of itemSize bytes can still be read from the file.
 // A stream that cannot tell its size is given the benefit of the doubt

@@ -1,5 +1,6 @@
 #include "Sarsa.h"
 
+#include "core/ReportTexts.h"
 #include "learners/Steps.h"
 #include "Report.h"
 
@@ -11,6 +12,15 @@ Sarsa::~Sarsa() {
 }
 
 const bool Sarsa::checkValueFunction() const { return avfPtr != nullptr; }
+
+void Sarsa::controlLoop() {
+    const int unbound = avfPtr != nullptr ? tembra_steps::firstUnboundAction(*avfPtr) : -1;
+    if (unbound >= 0) {
+        TEMBRA_ERROR(tembra_text::unboundAction(unbound));
+        return;
+    }
+    Tembra::controlLoop();
+}
 
 void Sarsa::selectAction() {
     switch (ACTION_SELECTION) {

@@ -1,6 +1,7 @@
 #ifndef TEMBRA_STEPS_H
 #define TEMBRA_STEPS_H
 
+#include "ActionValueFunction.h"
 #include "Tembra.h"
 #include "ValueFunction.h"
 
@@ -30,6 +31,17 @@ inline bool markPresentState(ValueFunction& valueFunction, const Tembra::TRACE_T
         case Tembra::ACCUMULATING: valueFunction.accumulatingTraces(value); return true;
     }
     return false;
+}
+
+// The first action index whose slot holds no action object, or -1 when
+// every action is bound. A Q function loaded from a file has only empty
+// slots until the program binds its actions with setAction; the action
+// learners do not start before it has.
+inline int firstUnboundAction(const ActionValueFunction& valueFunction) {
+    for (int a = 0; a < valueFunction.getNumberOfActions(); ++a) {
+        if (valueFunction.getAction(a) == nullptr) return a;
+    }
+    return -1;
 }
 
 }  // namespace tembra_steps

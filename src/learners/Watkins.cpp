@@ -1,5 +1,6 @@
 #include "Watkins.h"
 
+#include "core/ReportTexts.h"
 #include "learners/Steps.h"
 #include "Report.h"
 
@@ -11,6 +12,15 @@ Watkins::~Watkins() {
 }
 
 const bool Watkins::checkValueFunction() const { return avfPtr != nullptr; }
+
+void Watkins::controlLoop() {
+    const int unbound = avfPtr != nullptr ? tembra_steps::firstUnboundAction(*avfPtr) : -1;
+    if (unbound >= 0) {
+        TEMBRA_ERROR(tembra_text::unboundAction(unbound));
+        return;
+    }
+    Tembra::controlLoop();
+}
 
 void Watkins::initEpisode() {
     episodes = episodes + 1;

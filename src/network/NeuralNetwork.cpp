@@ -8,6 +8,7 @@
 #include <new>
 
 #include "core/FileIO.h"
+#include "core/ReportTexts.h"
 #include "Report.h"
 #include "Utility.h"
 
@@ -524,6 +525,12 @@ const int NeuralNetwork::load(FILE* file) {
         !tembra_io::readDoubleArray(file, hiddenOutputWeights, HO) ||
         !tembra_io::readDoubleArray(file, scaleFactor, static_cast<std::size_t>(I - 1))) {
         TEMBRA_ERROR(TEMBRA_ERRNO_WIDE);
+        discard();
+        return -1;
+    }
+    const long long left = tembra_io::bytesLeft(file);
+    if (left != 0) {
+        TEMBRA_ERROR(tembra_text::bytesAfterBody(left));
         discard();
         return -1;
     }

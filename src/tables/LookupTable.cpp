@@ -372,9 +372,16 @@ const int LookupTable::load(FILE* file) {
         TEMBRA_ERROR("statePtr == 0");
         return -1;
     }
+    // Tile codings and networks are written on floating-point variables.
+    if (statePtr->getNumberOfVariables() > 0 && statePtr->getType() != State::INT) {
+        TEMBRA_ERROR("varType = " << statePtr->getType() << " --> a lookup table needs a State of INT variables");
+        return -1;
+    }
     int32_t size = 0;
     if (!readLayout(file, size, __func__)) return -1;
-    if (!readWeights(file, size, __func__)) {
+    const long long left = readWeights(file, size, __func__) ? tembra_io::bytesLeft(file) : -1;
+    if (left != 0) {
+        if (left > 0) TEMBRA_ERROR(tembra_text::bytesAfterBody(left));
         freeMemory();
         ARRAY_SIZE = 0;
         return -1;

@@ -132,6 +132,7 @@ void ActionTileCoding::removeAction(int actionIndex) {
 
 const int ActionTileCoding::load(FILE* file) {
     freeMemory();
+    if (!stateTileable(statePtr, __func__, __LINE__)) return -1;
     const long long listSize = readListSize(file, __func__, __LINE__);
     if (listSize < 0) return -1;
     for (long long i = 0; i < listSize; ++i) {
@@ -142,6 +143,10 @@ const int ActionTileCoding::load(FILE* file) {
             freeMemory();
             return -1;
         }
+    }
+    if (!bodyEnds(file, __func__, __LINE__)) {
+        freeMemory();
+        return -1;
     }
     return 0;
 }

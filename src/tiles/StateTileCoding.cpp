@@ -89,6 +89,7 @@ void StateTileCoding::checkWeightLimit() {
 
 const int StateTileCoding::load(FILE* file) {
     freeMemory();
+    if (!stateTileable(statePtr, __func__, __LINE__)) return -1;
     const long long listSize = readListSize(file, __func__, __LINE__);
     if (listSize < 0) return -1;
     for (long long i = 0; i < listSize; ++i) {
@@ -99,6 +100,10 @@ const int StateTileCoding::load(FILE* file) {
             freeMemory();
             return -1;
         }
+    }
+    if (!bodyEnds(file, __func__, __LINE__)) {
+        freeMemory();
+        return -1;
     }
     return 0;
 }

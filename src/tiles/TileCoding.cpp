@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "core/FileIO.h"
+#include "core/ReportTexts.h"
 #include "Report.h"
 
 TileCoding::TileCoding() : numberOfTilings(0) {}
@@ -47,6 +48,22 @@ const long long TileCoding::readListSize(FILE* file, const char* function, const
         return -1;
     }
     return listSize;
+}
+
+const bool TileCoding::stateTileable(const State* state, const char* function, const int line) {
+    if (state != nullptr && state->getNumberOfVariables() > 0 && state->getType() != State::DOUBLE) {
+        TEMBRA_ERROR_AT(function, line,
+                        "varType = " << state->getType() << " --> a tile coding needs a State of DOUBLE variables");
+        return false;
+    }
+    return true;
+}
+
+const bool TileCoding::bodyEnds(FILE* file, const char* function, const int line) {
+    const long long left = tembra_io::bytesLeft(file);
+    if (left == 0) return true;
+    TEMBRA_ERROR_AT(function, line, tembra_text::bytesAfterBody(left));
+    return false;
 }
 
 void TileCoding::initWeights(const double (*initFunctionPtr)()) {

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "core/FileIO.h"
+#include "core/ReportTexts.h"
 #include "Utility.h"
 #include "valuefunction/FileEnvelope.h"
 
@@ -109,6 +110,17 @@ void ActionValueFunction::setAction(int actionIndex, const AbstractAction* actio
     if (slot == action) return;
     delete slot;
     slot = action;
+}
+
+const AbstractAction* ActionValueFunction::getActiveAction() const {
+    const AbstractAction* action = getAction(activeActionIndex);
+    // getAction has reported an index outside the registry; an empty slot
+    // inside it is what a program that forgot setAction meets.
+    if (action == nullptr && activeActionIndex >= 0 &&
+        static_cast<std::size_t>(activeActionIndex) < registeredActions.size()) {
+        TEMBRA_ERROR(tembra_text::unboundAction(activeActionIndex));
+    }
+    return action;
 }
 
 const double ActionValueFunction::setGreedyActionIndex() {

@@ -45,7 +45,8 @@ int save(const std::string& fileName, const State* state, const Fields& fields, 
     // discards what was written and leaves it as it was.
     tembra_io::AtomicFile file(fileName);
     if (!file.isOpen()) {
-        report(errnoText());
+        // The program may write several files: say which one.
+        report(errnoText() + " (" + fileName + ")");
         return -1;
     }
     const auto writeState = [state](FILE* out) { return state->save(out) == 0; };
@@ -61,7 +62,7 @@ int save(const std::string& fileName, const State* state, const Fields& fields, 
 int load(const std::string& fileName, State*& state, const Fields& fields, const Body& body, const ReportTo& report) {
     tembra_io::File file(fileName, "r");
     if (!file.isOpen()) {
-        report(errnoText());
+        report(errnoText() + " (" + fileName + ")");
         return -1;
     }
     const auto readState = [&state](FILE* in) {

@@ -44,7 +44,8 @@ int save(const std::string& fileName, const State* state, const Fields& fields, 
 // file is open) and the body: 0 on success, -1 (reported) on failure.
 int load(const std::string& fileName, State*& state, const Fields& fields, const Body& body, const ReportTo& report);
 
-// errno in the envelope's form, "errno = " errno " --> " text.
+// errno in the envelope's form, "errno = " errno " --> " text (or that the
+// file ends early, for errno 0).
 std::string errnoText();
 
 }  // namespace tembra_envelope

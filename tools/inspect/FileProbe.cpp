@@ -39,6 +39,34 @@ Match compareStreams(FILE* a, FILE* b, long long& extra) {
     }
 }
 
+// The library refuses a file that goes on after a complete body, with a
+// report that starts with the number of bytes after it: that number, or 0
+// for any other reason.
+long long bytesAfterBody(const std::string& reason) {
+    if (reason.find(" after the body --> ") == std::string::npos) return 0;
+    return std::strtoll(reason.c_str(), nullptr, 10);
+}
+
+// The file without its last count bytes, as scratch's "cut": false when
+// it could not be written.
+bool writeCut(const std::string& file, const long long count, const std::string& cut) {
+    FILE* in = std::fopen(file.c_str(), "rb");
+    if (in == nullptr) return false;
+    std::vector<char> bytes;
+    char buffer[65536];
+    for (std::size_t n = std::fread(buffer, 1, sizeof buffer, in); n > 0;
+         n = std::fread(buffer, 1, sizeof buffer, in)) {
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
+    std::fclose(in);
+    if (count <= 0 || static_cast<unsigned long long>(count) > bytes.size()) return false;
+    bytes.resize(bytes.size() - static_cast<std::size_t>(count));
+    FILE* out = std::fopen(cut.c_str(), "wb");
+    if (out == nullptr) return false;
+    const bool written = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    return std::fclose(out) == 0 && written;
+}
+
 }  // namespace
 
 ScratchDir::ScratchDir() {
@@ -51,7 +79,7 @@ ScratchDir::ScratchDir() {
 
 ScratchDir::~ScratchDir() {
     if (path_.empty()) return;
-    for (const char* name : {"roundtrip", "reports"}) unlink(file(name).c_str());
+    for (const char* name : {"roundtrip", "reports", "cut"}) unlink(file(name).c_str());
     rmdir(path_.c_str());
 }
 
@@ -84,6 +112,16 @@ Probe probe(const Reader& reader, const std::string& file, const ScratchDir& scr
     }
     if (result.match != Match::SAME) result.inspector.reset();
     unlink(roundTrip.c_str());
+    const long long extra = bytesAfterBody(result.reason);
+    if (extra > 0 && file != scratch.file("cut") && writeCut(file, extra, scratch.file("cut"))) {
+        const Probe withoutThem = probe(reader, scratch.file("cut"), scratch);
+        if (withoutThem.match == Match::SAME) {
+            result.match = Match::LONGER;
+            result.extra = extra;
+            result.weights = withoutThem.weights;
+        }
+        unlink(scratch.file("cut").c_str());
+    }
     return result;
 }
 

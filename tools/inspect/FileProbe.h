@@ -49,7 +49,9 @@ struct Probe {
 };
 
 // Reads the file with one reader, its reports kept off the terminal, and
-// compares what it saves again with the file.
+// compares what it saves again with the file. A file that the reader
+// refused for the bytes after a complete body is LONGER when it reads
+// exactly without them.
 Probe probe(const Reader& reader, const std::string& file, const ScratchDir& scratch);
 
 // The probes of every reader, or of the reader of one kind.
