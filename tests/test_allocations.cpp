@@ -1,19 +1,19 @@
 // No learning step allocates. The global operator new is replaced by one
 // that counts its calls; every learner runs on every value function it can
-// drive, with every trace kind, both trace storages, with and without the
+// drive, with every trace kind, every trace storage, with and without the
 // episode record, and with every selection rule.
 //
-// The first episode makes what is made once (the trace array, the softmax
-// scratch array, the greedy candidate list, the stored tile indices, the
-// network's traces). After it, a step may allocate only when a trace map
-// or an episode record comes to hold more entries than it ever held: their
-// entries are kept for reuse when they are dropped, so only a map that
-// grows beyond its largest size needs a new node. The environment revisits
-// the same few states in every episode, so the maps soon stop growing
-// (though an exploratory run of actions never taken together before can
-// still make one grow late); the tests check every step after the first
-// episode against that rule, and that growth costs at most two allocations
-// per entry of the largest map and record.
+// The first episode makes what is made once (the trace array or the sparse
+// list's slot table, the softmax scratch array, the greedy candidate list,
+// the stored tile indices, the network's traces). After it, a step may
+// allocate only when a trace map or list or an episode record comes to hold
+// more entries than it ever held: their entries are kept for reuse when
+// they are dropped, so only one that grows beyond its largest size needs
+// memory. The environment revisits the same few states in every episode,
+// so they soon stop growing (though an exploratory run of actions never
+// taken together before can still make one grow late); the tests check
+// every step after the first episode against that rule, and that growth
+// costs at most two allocations per entry of the largest map and record.
 
 #include <gtest/gtest.h>
 
@@ -39,6 +39,7 @@
 #include "TD.h"
 #include "TestSupport.h"
 #include "Watkins.h"
+#include "valuefunction/TraceStore.h"
 
 namespace {
 
@@ -115,7 +116,9 @@ template <class Base>
 class Probe : public Base, public Entries {
 public:
     using Base::Base;
-    std::size_t traceEntries() const override { return this->eTracesMap.size(); }
+    std::size_t traceEntries() const override {
+        return this->traceStorage == Types::SPARSE ? this->traceStore->sparseCount() : this->eTracesMap.size();
+    }
     std::size_t visitEntries() const override { return this->episodeIndexHistorySet.size(); }
 };
 
@@ -306,7 +309,7 @@ void writeConf(const std::string& path, const int traces, const int selection) {
 template <class Learner>
 void expectNoAllocation(const Setup& setup, const int traces, const int selection) {
     SCOPED_TRACE(std::string("traces ") + TRACE_WORDS[traces] + ", selection " + SELECTION_WORDS[selection] +
-                 (setup.storage == Types::ARRAY ? ", ARRAY" : ", MAP") + (setup.history ? ", history" : ""));
+                 (setup.storage == Types::ARRAY ? ", ARRAY" : setup.storage == Types::MAP ? ", MAP" : ", SPARSE") + (setup.history ? ", history" : ""));
     test_support::TempDir dir;
     writeConf(dir.file("conf"), traces, selection);
     Agent<Learner> agent(dir.file("conf"), setup);
@@ -322,7 +325,7 @@ void expectNoAllocation(const Setup& setup, const int traces, const int selectio
 template <class Learner>
 void everyActionConfiguration(const Representation r) {
     for (const bool history : {false, true}) {
-        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY}) {
+        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
             for (int traces = 0; traces < 3; ++traces) {
                 for (int selection = 0; selection < 3; ++selection) {
                     Setup setup;
@@ -352,7 +355,7 @@ TEST(Allocations, TheCounterSeesTheLibraryAllocate) {
 
 TEST(Allocations, TDStepsOnALookupTableAllocateNothing) {
     for (const bool history : {false, true}) {
-        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY}) {
+        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
             for (int traces = 0; traces < 3; ++traces) {
                 expectNoAllocation<TD>({Representation::TABLE, storage, history}, traces, 0);
             }
@@ -362,7 +365,7 @@ TEST(Allocations, TDStepsOnALookupTableAllocateNothing) {
 
 TEST(Allocations, TDStepsOnTileCodingAllocateNothing) {
     for (const bool history : {false, true}) {
-        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY}) {
+        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
             for (int traces = 0; traces < 3; ++traces) {
                 expectNoAllocation<TD>({Representation::TILES, storage, history}, traces, 0);
             }

@@ -870,6 +870,8 @@ TEST(Learners, StepsOnLookupTablesAllocateNothing) {
         {"array, replacing, epsilon-greedy", Types::ARRAY, Tembra::REPLACING, Tembra::EPSILON_GREEDY, 0.3},
         {"array, accumulating, softmax", Types::ARRAY, Tembra::ACCUMULATING, Tembra::SOFTMAX, 0.0},
         {"no traces, greedy", Types::MAP, Tembra::NONE, Tembra::GREEDY, 0.0},
+        {"sparse, replacing, greedy", Types::SPARSE, Tembra::REPLACING, Tembra::GREEDY, 0.0},
+        {"sparse, accumulating, greedy", Types::SPARSE, Tembra::ACCUMULATING, Tembra::GREEDY, 0.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -308,7 +308,7 @@ TEST(TileFiles, MalformedGroupBodiesAreRefusedWhole) {
         {"no variables", [](BodySpec& s) { s.dimensions = 0; }},
         {"tilings beyond the file", [](BodySpec& s) { s.tilings = INT_MAX; }, "more than the rest of the file"},
         {"variables beyond the file", [](BodySpec& s) { s.dimensions = INT_MAX; }, "more than the rest of the file"},
-        {"unknown trace storage", [](BodySpec& s) { s.storage = 2; }},
+        {"unknown trace storage", [](BodySpec& s) { s.storage = 3; }},
         {"unknown tile type", [](BodySpec& s) { s.vars[1].tileType = 3; }},
         {"id beyond the State", [](BodySpec& s) { s.vars[0].id = 2; }},
         {"negative id", [](BodySpec& s) { s.vars[1].id = -1; }},
