@@ -37,6 +37,8 @@
 #include "StateTileCoding.h"
 #include "StateTilings.h"
 #include "TD.h"
+#include "TileCoding.h"
+#include "LookupTable.h"
 #include "TestSupport.h"
 #include "Watkins.h"
 #include "valuefunction/TraceStore.h"
@@ -206,6 +208,17 @@ public:
             this->avfPtr = makeActionValues(setup, entries_);
             state_ = this->avfPtr->getStatePtr();
         }
+    }
+
+    // The value function's file, written as if its traces were kept in a
+    // map (the storage kind is part of the file).
+    test_support::Bytes savedAsMap(const std::string& path) {
+        ValueFunction* values = nullptr;
+        if constexpr (std::is_same<Learner, TD>::value) values = this->svfPtr;
+        else values = this->avfPtr;
+        if (LookupTable* table = dynamic_cast<LookupTable*>(values)) table->setTraceStorage(Types::MAP);
+        if (TileCoding* tiles = dynamic_cast<TileCoding*>(values)) tiles->setTraceStorage(Types::MAP);
+        return values->save(path) == 0 ? test_support::readFile(path) : test_support::Bytes();
     }
 
     void runEpisodes(const int n) {
@@ -389,6 +402,44 @@ TEST(Allocations, WatkinsStepsOnALookupTableAllocateNothing) {
 
 TEST(Allocations, WatkinsStepsOnTileCodingAllocateNothing) {
     everyActionConfiguration<Watkins>(Representation::TILES);
+}
+
+// ---------------------------------------------------------------------------
+// SPARSE traces hold the entries MAP traces hold and never prune them, so
+// every weight receives the same products: the same learning runs end in
+// the same bytes, whatever order the list's walks take.
+
+namespace {
+
+template <class Learner>
+test_support::Bytes learnt(const Representation r, const Types::TRACE_STORAGE storage, const int traces) {
+    test_support::TempDir dir;
+    writeConf(dir.file("conf"), traces, 1);  // epsilon-greedy: Watkins cuts its traces
+    Agent<Learner> agent(dir.file("conf"), {r, storage, false});
+    agent.runEpisodes(20);
+    counting = false;
+    return agent.savedAsMap(dir.file("values"));
+}
+
+template <class Learner>
+void expectSparseLearnsAsMap(const char* learner) {
+    for (const Representation r : {Representation::TABLE, Representation::TILES}) {
+        for (const int traces : {1, 2}) {
+            SCOPED_TRACE(std::string(learner) + (r == Representation::TABLE ? ", table, " : ", tiles, ") +
+                         TRACE_WORDS[traces]);
+            const test_support::Bytes map = learnt<Learner>(r, Types::MAP, traces);
+            ASSERT_FALSE(map.empty());
+            EXPECT_EQ(learnt<Learner>(r, Types::SPARSE, traces), map);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(TraceStorage, SparseAndMapLearnTheSameBytes) {
+    expectSparseLearnsAsMap<TD>("TD");
+    expectSparseLearnsAsMap<Sarsa>("Sarsa");
+    expectSparseLearnsAsMap<Watkins>("Watkins");
 }
 
 // ---------------------------------------------------------------------------
