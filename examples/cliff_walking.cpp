@@ -164,7 +164,7 @@ public:
         }
         if (overrides.selectionGiven) this->ACTION_SELECTION = overrides.selection;
         this->avfPtr = buildTable();
-        setSignalPollInterval(options.poll);
+        this->setSignalPollInterval(options.poll);
         if (options.seedGiven) setSeed(options.seed);
     }
 

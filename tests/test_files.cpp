@@ -161,7 +161,7 @@ TEST(Files, RoundTripsAreBitExact) {
     }
 
     std::unique_ptr<QTable> q(makeQ(ONE_VAR, 3));
-    q->setTraceStorage(Types::ARRAY);
+    q->setTraceStorage(Types::SPARSE);
     q->setWeights(ODD_WEIGHTS);
     ASSERT_EQ(q->save(dir.file("q.bin")), 0);
     QTable qFresh(dir.file("q.bin"));
@@ -170,7 +170,7 @@ TEST(Files, RoundTripsAreBitExact) {
     for (QTable* t : {&qFresh, qReused.get()}) {
         EXPECT_EQ(t->ACTIONS, 3);
         EXPECT_EQ(t->registeredActions, std::vector<const AbstractAction*>(3, nullptr));
-        EXPECT_EQ(t->traceStorage, Types::ARRAY);
+        EXPECT_EQ(t->traceStorage, Types::SPARSE);
         EXPECT_EQ(t->strides(), std::vector<int>{3});
         EXPECT_TRUE(sameWeightBits(t->weightVector(), ODD_WEIGHTS));
     }

@@ -407,7 +407,7 @@ TEST(ActionLookupTable, UnregisteringAnActionShiftsLaterActionsDown) {
         q->getStatePtr()->setValueInt(0, 1);
         q->setState();
         q->activeActionIndex = 0;
-        q->setTraceStorage(removed == 1 ? Types::MAP : Types::ARRAY);
+        q->setTraceStorage(static_cast<Types::TRACE_STORAGE>(removed));
         q->initEligibilityTraces();
         q->replacingTraces(1.0);
         q->storeState();
@@ -423,8 +423,14 @@ TEST(ActionLookupTable, UnregisteringAnActionShiftsLaterActionsDown) {
         EXPECT_EQ(q->storedActiveIndex, -1);
         EXPECT_EQ(q->eTraces, nullptr);
         EXPECT_TRUE(q->eTracesMap.empty());
+        EXPECT_EQ(q->traceStore->sparseCount(), 0u);
         EXPECT_TRUE(q->episodeIndexHistorySet.empty());
         q->setState();
+        // Traces are marked again in the renumbered table.
+        q->initEligibilityTraces();
+        q->replacingTraces(1.0);
+        q->updateWeights(1.0, 1.0);
+        EXPECT_EQ(q->weightVector()[2], expected[static_cast<std::size_t>(removed)][2] + 1.0);
         EXPECT_EQ(q->activeIndex, 2);
     }
 

@@ -108,8 +108,8 @@ BodySpec groupB(int actions, int32_t storage, const std::vector<double>& weights
 VarList listA() { return VarList{tiledVar(0, 0.5, Types::CLIP)}; }
 VarList listB() { return VarList{tiledVar(1, 0.5, Types::CIRCLE), tiledVar(0, 1.5, Types::WRAP)}; }
 
-// Group A with ARRAY traces, group B with MAP traces; weights from one
-// running sequence.
+// Group A with ARRAY traces, group B with MAP traces (the Q groups both
+// SPARSE); weights from one running sequence.
 void buildV(StateTileCoding& vf) {
     setSequence(sequence(16 + 24, 0.0));
     vf.setInitWeightsFunctionPtr(&fromSequence);
@@ -130,13 +130,13 @@ void buildQ(ActionTileCoding& q) {
     q.setInitWeightsFunctionPtr(&fromSequence);
     q.registerTiling(new ActionTilings(4, listA()));
     q.registerTiling(new ActionTilings(2, listB()));
-    q.setTraceStorage(Types::ARRAY);
+    q.setTraceStorage(Types::SPARSE);
 }
 
 Bytes expectedQ() {
     const std::vector<double> w = sequence(48 + 72, 0.05);
-    return concat({stateBlock(), i32(3), i32(2), body(groupA(3, 1, std::vector<double>(w.begin(), w.begin() + 48))),
-                   body(groupB(3, 1, std::vector<double>(w.begin() + 48, w.end())))});
+    return concat({stateBlock(), i32(3), i32(2), body(groupA(3, 2, std::vector<double>(w.begin(), w.begin() + 48))),
+                   body(groupB(3, 2, std::vector<double>(w.begin() + 48, w.end())))});
 }
 
 // The result of load(fileName) on the bytes and what is left of the
