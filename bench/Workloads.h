@@ -241,7 +241,7 @@ private:
     int stopAfter = 0;
 };
 
-// The signal poll taken out (measures the library without it) ...
+// The signal poll taken out (measures the library without it).
 template <class Agent>
 class NoPoll : public Agent {
 public:
@@ -249,24 +249,6 @@ public:
 
 protected:
     void checkPendingSignals() override {}
-};
-
-// ... or made every n-th step, as a program that needs speed would.
-template <class Agent>
-class PollEvery : public Agent {
-public:
-    using Agent::Agent;
-    int every = 64;
-
-protected:
-    void checkPendingSignals() override {
-        if (++calls < every) return;
-        calls = 0;
-        Tembra::checkPendingSignals();
-    }
-
-private:
-    int calls = 0;
 };
 
 // Value functions that let the comparison read their weights.
@@ -528,6 +510,88 @@ public:
 
 private:
     std::vector<int> slot;
+    std::vector<std::pair<int, double>> list;
+};
+
+// The same flat arrays, with the slot of an index found by an
+// open-addressing hash (linear probing, deletion by shifting back) instead
+// of a table of one int per weight: memory for the traced entries only, a
+// little more work per look-up.
+class HashPairTraces {
+public:
+    explicit HashPairTraces(int) : keys(64, -1), slots(64, -1) {}
+    // Every place emptied at once: emptying them one by one would cut the
+    // probe runs of those still to be found.
+    void clear() {
+        std::fill(keys.begin(), keys.end(), -1);
+        list.clear();
+    }
+    void decay(const double factor) {
+        for (std::pair<int, double>& t : list) t.second = t.second * factor;
+    }
+    void set(const int i, const double v) {
+        const std::size_t h = find(i);
+        if (keys[h] == i) {
+            list[static_cast<std::size_t>(slots[h])].second = v;
+            return;
+        }
+        keys[h] = i;
+        slots[h] = static_cast<int>(list.size());
+        list.push_back(std::make_pair(i, v));
+        if (2 * list.size() > keys.size()) grow();
+    }
+    void drop(const int i) {
+        const std::size_t h = find(i);
+        if (keys[h] != i) return;
+        const int s = slots[h];
+        erase(h);
+        const std::pair<int, double> last = list.back();
+        list.pop_back();
+        if (last.first == i) return;
+        list[static_cast<std::size_t>(s)] = last;
+        slots[find(last.first)] = s;
+    }
+    void update(double* w, const double factor) const {
+        for (const std::pair<int, double>& t : list) w[t.first] = w[t.first] + factor * t.second;
+    }
+    std::size_t entries() const { return list.size(); }
+
+private:
+    std::size_t mask() const { return keys.size() - 1; }
+    static std::size_t hash(const int i) { return static_cast<std::size_t>(static_cast<unsigned int>(i) * 2654435761u); }
+    // The place of i, or the empty place where it would go.
+    std::size_t find(const int i) const {
+        std::size_t h = hash(i) & mask();
+        while (keys[h] != -1 && keys[h] != i) h = (h + 1) & mask();
+        return h;
+    }
+    // Empties place h and moves back the entries after it that probing
+    // would no longer reach.
+    void erase(std::size_t h) {
+        std::size_t next = (h + 1) & mask();
+        while (keys[next] != -1) {
+            const std::size_t home = hash(keys[next]) & mask();
+            if (((next - home) & mask()) >= ((next - h) & mask())) {
+                keys[h] = keys[next];
+                slots[h] = slots[next];
+                h = next;
+            }
+            next = (next + 1) & mask();
+        }
+        keys[h] = -1;
+    }
+    void grow() {
+        keys.assign(2 * keys.size(), -1);
+        slots.assign(keys.size(), -1);
+        for (std::size_t k = 0; k < list.size(); ++k) {
+            const std::size_t h = find(list[k].first);
+            keys[h] = list[k].first;
+            slots[h] = static_cast<int>(k);
+        }
+    }
+
+    std::vector<int> keys;
+    std::vector<int> slots;
     std::vector<std::pair<int, double>> list;
 };
 

@@ -2,7 +2,7 @@
 #define TEMBRA_EXAMPLES_EXAMPLESUPPORT_H
 
 // What every example shares: its command line (--config, --seed, --episodes,
-// --csv, --out), a CSV learning curve (one row per episode), and the way it
+// --csv, --out, --poll), a CSV learning curve (one row per episode), and the way it
 // ends when a SIGTERM or SIGINT stops it: the learner returns from
 // controlLoop, the example saves what it learnt and exits with 128 + the
 // signal's number, as a shell reports a program ended by that signal, so
@@ -26,6 +26,10 @@ struct ExampleOptions {
     unsigned int seed = 1;
     bool seedGiven = false;
     int episodes;
+    // The learner polls its control signals after every poll-th step (and
+    // at the end of every episode): 64 makes the poll's system call cost
+    // almost nothing, at the price of SIGINT taking up to 63 steps longer.
+    int poll = 1;
     // Options of one example alone: --name value.
     std::map<std::string, std::string> extra;
 
@@ -54,6 +58,11 @@ struct ExampleOptions {
                 const long value = std::strtol(argv[++i], &end, 10);
                 if (end == nullptr || *end != '\0' || value < 1 || value > 100000000) return usage(argv[0]);
                 episodes = static_cast<int>(value);
+            } else if (arg == "--poll" && hasValue) {
+                char* end = nullptr;
+                const long value = std::strtol(argv[++i], &end, 10);
+                if (end == nullptr || *end != '\0' || value < 1 || value > 1000000000) return usage(argv[0]);
+                poll = static_cast<int>(value);
             } else if (arg.size() > 2 && arg.compare(0, 2, "--") == 0 && hasValue) {
                 extra[arg.substr(2)] = argv[++i];
             } else {
@@ -65,7 +74,7 @@ struct ExampleOptions {
 
     bool usage(const char* program) const {
         std::cerr << "usage: " << program << " [--config FILE] [--seed N] [--episodes N] [--csv FILE] [--out FILE]"
-                  << std::endl;
+                  << " [--poll N]" << std::endl;
         return false;
     }
 };

@@ -74,6 +74,9 @@ ActionTileCoding* buildValueFunction() {
     vars.push_back({static_cast<int>(position), (MAX_POSITION - MIN_POSITION) / (TILES * TILINGS), Types::CLIP});
     vars.push_back({static_cast<int>(velocity), 2.0 * MAX_SPEED / (TILES * TILINGS), Types::CLIP});
     q->registerTiling(new ActionTilings(TILINGS, vars));
+    // Traces in a flat list: the same learning as the default map, several
+    // times faster per step, for one int per weight.
+    q->setTraceStorage(Types::SPARSE);
     return q;
 }
 
@@ -90,6 +93,7 @@ public:
             saveConf();
         }
         avfPtr = buildValueFunction();
+        setSignalPollInterval(options.poll);
         if (options.seedGiven) setSeed(options.seed);
     }
 

@@ -54,6 +54,7 @@ public:
         State* state = new State();
         positionId_ = state->registerVariable("position", LEFT_END, RIGHT_END);
         svfPtr = new StateLookupTable(state);
+        setSignalPollInterval(options.poll);
         if (options.seedGiven) setSeed(options.seed);
         startError_ = rmsError(*svfPtr, positionId_);
         std::cout << "episode 0  rms error " << startError_ << std::endl;

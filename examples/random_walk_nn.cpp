@@ -50,6 +50,7 @@ public:
         State* state = new State();
         state->registerVariable("position", static_cast<double>(LEFT_END), static_cast<double>(RIGHT_END));
         // The seed is set before the network draws its initial weights.
+        setSignalPollInterval(options.poll);
         if (options.seedGiven) setSeed(options.seed);
         NeuralNetwork* network = new NeuralNetwork(state, HIDDEN_NEURONS);
         network->setScaleFactor(0, 1.0 / RIGHT_END);

@@ -22,7 +22,8 @@ void exercise(ActionLookupTable& table, const uint8_t* data, std::size_t size) {
         }
     }
     const int actions = table.getNumberOfActions();
-    for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, static_cast<Types::TRACE_STORAGE>(5)}) {
+    for (const Types::TRACE_STORAGE storage :
+         {Types::MAP, Types::ARRAY, Types::SPARSE, static_cast<Types::TRACE_STORAGE>(5)}) {
         table.setTraceStorage(storage);
         table.initEligibilityTraces();
         table.initEpisodeStateHistory();

@@ -21,7 +21,8 @@ void exercise(StateLookupTable& table, const uint8_t* data, std::size_t size) {
             state->setValueInt(v, static_cast<int>(static_cast<int64_t>(state->getMinValueInt(v)) + offset));
         }
     }
-    for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, static_cast<Types::TRACE_STORAGE>(5)}) {
+    for (const Types::TRACE_STORAGE storage :
+         {Types::MAP, Types::ARRAY, Types::SPARSE, static_cast<Types::TRACE_STORAGE>(5)}) {
         table.setTraceStorage(storage);
         table.initEligibilityTraces();
         table.initEpisodeStateHistory();

@@ -64,5 +64,7 @@ int main(int argc, char** argv) {
     ok = saveQ(q, "one-variable.bin", 1, 3, Types::ARRAY) && ok;
     ok = saveQ(q, "two-variables.bin", 2, 2, Types::MAP) && ok;
     ok = saveQ(q, "one-action.bin", 1, 1, Types::MAP) && ok;
+    ok = saveV(v, "sparse.bin", 2, Types::SPARSE) && ok;
+    ok = saveQ(q, "sparse.bin", 2, 3, Types::SPARSE) && ok;
     return ok ? 0 : 1;
 }

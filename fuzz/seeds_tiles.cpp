@@ -50,6 +50,12 @@ int seedsV(const std::string& dir) {
         StateTileCoding vf(twoVariables());
         failures += vf.save(dir + "/no_groups.v") != 0;
     }
+    {
+        StateTileCoding vf(twoVariables());
+        vf.registerTiling(new StateTilings(2, vars({var(1, 0.1, Types::WRAP)})));
+        vf.setTraceStorage(Types::SPARSE);
+        failures += vf.save(dir + "/sparse_group.v") != 0;
+    }
     return failures;
 }
 
@@ -76,6 +82,14 @@ int seedsQ(const std::string& dir) {
         ActionTileCoding q(twoVariables());
         q.registerAction(new AbstractAction());
         failures += q.save(dir + "/no_groups.q") != 0;
+    }
+    {
+        ActionTileCoding q(twoVariables());
+        q.registerAction(new AbstractAction());
+        q.registerTiling(new ActionTilings(2, vars({var(0, 0.3, Types::CLIP)})));
+        q.registerAction(new AbstractAction());
+        q.setTraceStorage(Types::SPARSE);
+        failures += q.save(dir + "/sparse_two_actions.q") != 0;
     }
     return failures;
 }

@@ -11,6 +11,7 @@
 #include "ActionLookupTable.h"
 #include "State.h"
 #include "StateLookupTable.h"
+#include "valuefunction/TraceStore.h"
 
 namespace lookup_test {
 
@@ -28,6 +29,7 @@ public:
     using LookupTable::indexOffset;
     using LookupTable::storedActiveIndex;
     using LookupTable::traceStorage;
+    using LookupTable::traceStore;
     using LookupTable::weights;
 
     std::vector<int> strides() const {

@@ -1,19 +1,19 @@
 // No learning step allocates. The global operator new is replaced by one
 // that counts its calls; every learner runs on every value function it can
-// drive, with every trace kind, both trace storages, with and without the
+// drive, with every trace kind, every trace storage, with and without the
 // episode record, and with every selection rule.
 //
-// The first episode makes what is made once (the trace array, the softmax
-// scratch array, the greedy candidate list, the stored tile indices, the
-// network's traces). After it, a step may allocate only when a trace map
-// or an episode record comes to hold more entries than it ever held: their
-// entries are kept for reuse when they are dropped, so only a map that
-// grows beyond its largest size needs a new node. The environment revisits
-// the same few states in every episode, so the maps soon stop growing
-// (though an exploratory run of actions never taken together before can
-// still make one grow late); the tests check every step after the first
-// episode against that rule, and that growth costs at most two allocations
-// per entry of the largest map and record.
+// The first episode makes what is made once (the trace array or the sparse
+// list's slot table, the softmax scratch array, the greedy candidate list,
+// the stored tile indices, the network's traces). After it, a step may
+// allocate only when a trace map or list or an episode record comes to hold
+// more entries than it ever held: their entries are kept for reuse when
+// they are dropped, so only one that grows beyond its largest size needs
+// memory. The environment revisits the same few states in every episode,
+// so they soon stop growing (though an exploratory run of actions never
+// taken together before can still make one grow late); the tests check
+// every step after the first episode against that rule, and that growth
+// costs at most two allocations per entry of the largest map and record.
 
 #include <gtest/gtest.h>
 
@@ -37,8 +37,11 @@
 #include "StateTileCoding.h"
 #include "StateTilings.h"
 #include "TD.h"
+#include "TileCoding.h"
+#include "LookupTable.h"
 #include "TestSupport.h"
 #include "Watkins.h"
+#include "valuefunction/TraceStore.h"
 
 namespace {
 
@@ -115,7 +118,9 @@ template <class Base>
 class Probe : public Base, public Entries {
 public:
     using Base::Base;
-    std::size_t traceEntries() const override { return this->eTracesMap.size(); }
+    std::size_t traceEntries() const override {
+        return this->traceStorage == Types::SPARSE ? this->traceStore->sparseCount() : this->eTracesMap.size();
+    }
     std::size_t visitEntries() const override { return this->episodeIndexHistorySet.size(); }
 };
 
@@ -203,6 +208,17 @@ public:
             this->avfPtr = makeActionValues(setup, entries_);
             state_ = this->avfPtr->getStatePtr();
         }
+    }
+
+    // The value function's file, written as if its traces were kept in a
+    // map (the storage kind is part of the file).
+    test_support::Bytes savedAsMap(const std::string& path) {
+        ValueFunction* values = nullptr;
+        if constexpr (std::is_same<Learner, TD>::value) values = this->svfPtr;
+        else values = this->avfPtr;
+        if (LookupTable* table = dynamic_cast<LookupTable*>(values)) table->setTraceStorage(Types::MAP);
+        if (TileCoding* tiles = dynamic_cast<TileCoding*>(values)) tiles->setTraceStorage(Types::MAP);
+        return values->save(path) == 0 ? test_support::readFile(path) : test_support::Bytes();
     }
 
     void runEpisodes(const int n) {
@@ -306,7 +322,7 @@ void writeConf(const std::string& path, const int traces, const int selection) {
 template <class Learner>
 void expectNoAllocation(const Setup& setup, const int traces, const int selection) {
     SCOPED_TRACE(std::string("traces ") + TRACE_WORDS[traces] + ", selection " + SELECTION_WORDS[selection] +
-                 (setup.storage == Types::ARRAY ? ", ARRAY" : ", MAP") + (setup.history ? ", history" : ""));
+                 (setup.storage == Types::ARRAY ? ", ARRAY" : setup.storage == Types::MAP ? ", MAP" : ", SPARSE") + (setup.history ? ", history" : ""));
     test_support::TempDir dir;
     writeConf(dir.file("conf"), traces, selection);
     Agent<Learner> agent(dir.file("conf"), setup);
@@ -322,7 +338,7 @@ void expectNoAllocation(const Setup& setup, const int traces, const int selectio
 template <class Learner>
 void everyActionConfiguration(const Representation r) {
     for (const bool history : {false, true}) {
-        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY}) {
+        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
             for (int traces = 0; traces < 3; ++traces) {
                 for (int selection = 0; selection < 3; ++selection) {
                     Setup setup;
@@ -352,7 +368,7 @@ TEST(Allocations, TheCounterSeesTheLibraryAllocate) {
 
 TEST(Allocations, TDStepsOnALookupTableAllocateNothing) {
     for (const bool history : {false, true}) {
-        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY}) {
+        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
             for (int traces = 0; traces < 3; ++traces) {
                 expectNoAllocation<TD>({Representation::TABLE, storage, history}, traces, 0);
             }
@@ -362,7 +378,7 @@ TEST(Allocations, TDStepsOnALookupTableAllocateNothing) {
 
 TEST(Allocations, TDStepsOnTileCodingAllocateNothing) {
     for (const bool history : {false, true}) {
-        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY}) {
+        for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
             for (int traces = 0; traces < 3; ++traces) {
                 expectNoAllocation<TD>({Representation::TILES, storage, history}, traces, 0);
             }
@@ -386,6 +402,44 @@ TEST(Allocations, WatkinsStepsOnALookupTableAllocateNothing) {
 
 TEST(Allocations, WatkinsStepsOnTileCodingAllocateNothing) {
     everyActionConfiguration<Watkins>(Representation::TILES);
+}
+
+// ---------------------------------------------------------------------------
+// SPARSE traces hold the entries MAP traces hold and never prune them, so
+// every weight receives the same products: the same learning runs end in
+// the same bytes, whatever order the list's walks take.
+
+namespace {
+
+template <class Learner>
+test_support::Bytes learnt(const Representation r, const Types::TRACE_STORAGE storage, const int traces) {
+    test_support::TempDir dir;
+    writeConf(dir.file("conf"), traces, 1);  // epsilon-greedy: Watkins cuts its traces
+    Agent<Learner> agent(dir.file("conf"), {r, storage, false});
+    agent.runEpisodes(20);
+    counting = false;
+    return agent.savedAsMap(dir.file("values"));
+}
+
+template <class Learner>
+void expectSparseLearnsAsMap(const char* learner) {
+    for (const Representation r : {Representation::TABLE, Representation::TILES}) {
+        for (const int traces : {1, 2}) {
+            SCOPED_TRACE(std::string(learner) + (r == Representation::TABLE ? ", table, " : ", tiles, ") +
+                         TRACE_WORDS[traces]);
+            const test_support::Bytes map = learnt<Learner>(r, Types::MAP, traces);
+            ASSERT_FALSE(map.empty());
+            EXPECT_EQ(learnt<Learner>(r, Types::SPARSE, traces), map);
+        }
+    }
+}
+
+}  // namespace
+
+TEST(TraceStorage, SparseAndMapLearnTheSameBytes) {
+    expectSparseLearnsAsMap<TD>("TD");
+    expectSparseLearnsAsMap<Sarsa>("Sarsa");
+    expectSparseLearnsAsMap<Watkins>("Watkins");
 }
 
 // ---------------------------------------------------------------------------

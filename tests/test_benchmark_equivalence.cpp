@@ -73,11 +73,13 @@ void checkTable(const TableCase& c, const int episodes) {
 
 }  // namespace
 
-TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselinesWithMapTraces) {
+TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselinesWithMapAndSparseTraces) {
     for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
         SCOPED_TRACE(selection);
         checkTable<Sarsa, MapTraces>({false, Types::MAP, selection}, 12);
         checkTable<Sarsa, PairTraces>({false, Types::MAP, selection}, 12);
+        checkTable<Sarsa, PairTraces>({false, Types::SPARSE, selection}, 12);
+        checkTable<Sarsa, HashPairTraces>({false, Types::SPARSE, selection}, 12);
     }
 }
 
@@ -89,11 +91,12 @@ TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselineWithArrayTraces) {
 }
 
 // Epsilon-greedy makes Watkins cut its traces in the middle of episodes.
-TEST(BenchmarkEquivalence, TableWatkinsMatchesItsBaselinesInBothStorages) {
+TEST(BenchmarkEquivalence, TableWatkinsMatchesItsBaselinesInEveryStorage) {
     for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
         SCOPED_TRACE(selection);
         checkTable<Watkins, MapTraces>({true, Types::MAP, selection}, 12);
         checkTable<Watkins, PairTraces>({true, Types::MAP, selection}, 12);
+        checkTable<Watkins, PairTraces>({true, Types::SPARSE, selection}, 12);
         checkTable<Watkins, DenseTraces>({true, Types::ARRAY, selection}, 12);
     }
 }
@@ -109,8 +112,8 @@ TEST(BenchmarkEquivalence, PollingVariantsTakeTheSameSteps) {
 
     TableAgent<Sarsa> polled(dir.file("conf"), setup);
     polled.runEpisodes(5);
-    PollEvery<TableAgent<Sarsa>> sometimes(dir.file("conf"), setup);
-    sometimes.every = 3;
+    TableAgent<Sarsa> sometimes(dir.file("conf"), setup);
+    sometimes.setSignalPollInterval(3);
     sometimes.runEpisodes(5);
     TableBaseline<MapTraces> baseline(p, setup, false);
     baseline.runEpisodes(5);
@@ -150,6 +153,9 @@ TEST(BenchmarkEquivalence, MountainCarOnTilesMatchesItsBaselines) {
     TileSetup setup;
     checkTiles<MountainCar, MapTraces>(car, setup, 6);
     checkTiles<MountainCar, PairTraces>(car, setup, 6);
+    setup.storage = Types::SPARSE;
+    checkTiles<MountainCar, PairTraces>(car, setup, 6);
+    checkTiles<MountainCar, HashPairTraces>(car, setup, 6);
     setup.storage = Types::ARRAY;
     checkTiles<MountainCar, DenseTraces>(car, setup, 6);
 }
@@ -167,6 +173,8 @@ TEST(BenchmarkEquivalence, TileSweepShapesMatchTheirBaselines) {
         setup.tilings = shape[0];
         setup.tilesPerVariable = shape[2];
         checkTiles<Walker, MapTraces>(walker, setup, 4);
+        setup.storage = Types::SPARSE;
+        checkTiles<Walker, PairTraces>(walker, setup, 4);
         setup.storage = Types::ARRAY;
         checkTiles<Walker, DenseTraces>(walker, setup, 4);
     }

@@ -885,6 +885,8 @@ TEST(Learners, StepsOnLookupTablesAllocateNothing) {
         {"array, replacing, epsilon-greedy", Types::ARRAY, Tembra::REPLACING, Tembra::EPSILON_GREEDY, 0.3},
         {"array, accumulating, softmax", Types::ARRAY, Tembra::ACCUMULATING, Tembra::SOFTMAX, 0.0},
         {"no traces, greedy", Types::MAP, Tembra::NONE, Tembra::GREEDY, 0.0},
+        {"sparse, replacing, greedy", Types::SPARSE, Tembra::REPLACING, Tembra::GREEDY, 0.0},
+        {"sparse, accumulating, greedy", Types::SPARSE, Tembra::ACCUMULATING, Tembra::GREEDY, 0.0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -934,4 +936,48 @@ TEST(Learners, AllocationCounterSeesTheLibraryAllocate) {
     });
     EXPECT_GE(made, 3);  // the table object, strides, weights
     delete table;
+}
+
+// ---------------------------------------------------------------------------
+// Actions registered after the weights were made
+
+// A corridor with a third action, registered after create(), that stays
+// put. Were it without weights it would read 0 while the others fall below
+// it, and the greedy learner would stay for ever; with its own weights it
+// learns what staying costs, every episode reaches the goal, and the table
+// ends as one created with all three actions from the start.
+TEST(Learners, AnActionRegisteredLateLearnsLikeOneRegisteredFirst) {
+    for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
+        SCOPED_TRACE(storage);
+        TempDir dir;
+        auto corridor = [storage](Agent<Sarsa>& agent, lookup_test::QTable* table) {
+            table->setTraceStorage(storage);
+            agent.goal = 5;
+            agent.maxSteps = 300;
+            agent.episodesToRun = 15;
+            agent.stepReward = -1.0;
+            agent.move = [](const int at, const int action) {
+                return action == 0 ? std::max(at - 1, 0) : action == 1 ? at + 1 : at;
+            };
+            setSeed(5);
+            EXPECT_TRUE(runLoop(agent).errors.empty());
+        };
+        ValueFunction::setValue(0.0);
+        lookup_test::QTable* early = qTable(6, 3);
+        lookup_test::QTable* late = qTable(6, 2);
+        late->registerAction(new lookup_test::CountedAction(nullptr));
+        EXPECT_EQ(late->weightVector(), std::vector<double>(18, 0.0));
+        Agent<Sarsa> first(dir.file("first.conf"), early);
+        Agent<Sarsa> second(dir.file("second.conf"), late);
+        corridor(first, early);
+        corridor(second, late);
+
+        EXPECT_EQ(second.episodes, 15);
+        EXPECT_LT(second.actionsTaken.size(), 15u * 300u);
+        EXPECT_GT(std::count(second.actionsTaken.begin(), second.actionsTaken.end(), 2), 0);
+        EXPECT_EQ(second.actionsTaken, first.actionsTaken);
+        ASSERT_EQ(early->save(dir.file("early.q")), 0);
+        ASSERT_EQ(late->save(dir.file("late.q")), 0);
+        EXPECT_EQ(test_support::readFile(dir.file("late.q")), test_support::readFile(dir.file("early.q")));
+    }
 }

@@ -338,11 +338,33 @@ TEST(ActionLookupTable, ActionIndicesOutsideTheBlockTouchNothing) {
         }
     }
 
-    // An action registered after create() has no weights in the table.
+}
+
+TEST(ActionLookupTable, AnActionRegisteredLateGetsItsInitialWeightsOrIsRefused) {
+    std::unique_ptr<QTable> q(makeQ({{"a", 0, 1}}, 2, false));
+    ValueFunction::setValue(0.5);
+    q->create();
+    q->setWeights({10, 11, 20, 21});
+    ValueFunction::setValue(-2.0);
     q->registerAction(new CountedAction(nullptr));
-    const Messages late = stderrReports([&] { EXPECT_EQ(q->getActionValue(2), 0.0); });
-    EXPECT_EQ(late.size(), 1u);
-    EXPECT_TRUE(someReportContains(late, "actionIndex[2] out of bounds [ 0, 2)"));
+    ValueFunction::setValue(0.0);
+    EXPECT_EQ(q->weightVector(), (std::vector<double>{10, 11, -2, 20, 21, -2}));
+    EXPECT_EQ(q->strides(), std::vector<int>{3});
+    q->getStatePtr()->setValueInt(0, 1);
+    q->setState();
+    EXPECT_EQ(q->getActionValue(2), -2.0);
+
+    // A table out of step with ACTIONS (a subclass changed it) cannot grow
+    // by one block: the action is refused, once, and destroyed.
+    int destroyed = 0;
+    q->ACTIONS = 4;
+    const Messages refused = stderrReports([&] { q->registerAction(new CountedAction(&destroyed)); });
+    q->ACTIONS = 3;
+    EXPECT_EQ(refused.size(), 1u);
+    EXPECT_TRUE(someReportContains(refused, "action not registered (and deleted)"));
+    EXPECT_EQ(destroyed, 1);
+    EXPECT_EQ(q->registeredActions.size(), 3u);
+    EXPECT_EQ(q->ARRAY_SIZE, 6);
 }
 
 TEST(ActionLookupTable, TracesAndStoringTouchOnlyTheActiveAction) {
@@ -385,7 +407,7 @@ TEST(ActionLookupTable, UnregisteringAnActionShiftsLaterActionsDown) {
         q->getStatePtr()->setValueInt(0, 1);
         q->setState();
         q->activeActionIndex = 0;
-        q->setTraceStorage(removed == 1 ? Types::MAP : Types::ARRAY);
+        q->setTraceStorage(static_cast<Types::TRACE_STORAGE>(removed));
         q->initEligibilityTraces();
         q->replacingTraces(1.0);
         q->storeState();
@@ -401,8 +423,14 @@ TEST(ActionLookupTable, UnregisteringAnActionShiftsLaterActionsDown) {
         EXPECT_EQ(q->storedActiveIndex, -1);
         EXPECT_EQ(q->eTraces, nullptr);
         EXPECT_TRUE(q->eTracesMap.empty());
+        EXPECT_EQ(q->traceStore->sparseCount(), 0u);
         EXPECT_TRUE(q->episodeIndexHistorySet.empty());
         q->setState();
+        // Traces are marked again in the renumbered table.
+        q->initEligibilityTraces();
+        q->replacingTraces(1.0);
+        q->updateWeights(1.0, 1.0);
+        EXPECT_EQ(q->weightVector()[2], expected[static_cast<std::size_t>(removed)][2] + 1.0);
         EXPECT_EQ(q->activeIndex, 2);
     }
 

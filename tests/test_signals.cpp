@@ -347,3 +347,65 @@ TEST(Signals, AFailingWaitIsReportedOnceAndEndsThePoll) {
     EXPECT_EQ(next.notices, Messages{USR2_NOTICE});
     EXPECT_FALSE(isPending(SIGUSR2));
 }
+
+// --- The poll interval -------------------------------------------------------
+
+// Polled after every interval-th step and at the end of every episode:
+// SIGTERM keeps its meaning, SIGINT and SIGUSR1 wait for the next poll.
+TEST(Signals, APollIntervalDelaysSigintWithinItsStepsButNeverSigterm) {
+    struct Case {
+        const char* name;
+        int interval;
+        int step;  // raised in this step of episode 1 (episodes of 10 steps)
+        int sig;
+        Messages notices;
+    };
+    const Case cases[] = {
+        {"SIGINT at the next interval", 4, 5, SIGINT, {INT_NOTICE, "episode = 1  steps = 8"}},
+        {"SIGINT on an interval's last step", 4, 4, SIGINT, {INT_NOTICE, "episode = 1  steps = 4"}},
+        {"SIGINT at the episode's end", 100, 3, SIGINT, {INT_NOTICE, "episode = 1  steps = 10"}},
+        {"SIGTERM after the last interval", 4, 9, SIGTERM, {TERM_NOTICE, "episode = 1  steps = 10"}},
+        {"SIGTERM, interval longer than the episode", 64, 2, SIGTERM, {TERM_NOTICE, "episode = 1  steps = 10"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SignalScope scope;
+        TempDir dir;
+        ProbeLearner learner(dir.file("learner.conf"));
+        learner.episodeLength = 10;
+        learner.setSignalPollInterval(c.interval);
+        stopAfterEpisode(learner, 3);
+        raiseAt(learner, 1, c.step, {c.sig});
+        const Reports output = runLoop(learner);
+        EXPECT_EQ(output.notices, c.notices);
+        EXPECT_TRUE(output.errors.empty());
+    }
+
+    // A SIGUSR1 reload takes effect at the next poll and keeps the interval.
+    SignalScope scope;
+    TempDir dir;
+    const std::string path = dir.file("learner.conf");
+    ProbeLearner learner(path);
+    learner.episodeLength = 5;
+    learner.setSignalPollInterval(3);
+    stopAfterEpisode(learner, 3);
+    learner.duringStep = [&path](ProbeLearner& l) {
+        if (l.episodes == 1 && l.steps == 1) {
+            writeText(path, "ALPHA 0.5\n");
+            raise(SIGUSR1);
+        }
+        if (l.episodes == 2 && l.steps == 1) raise(SIGINT);
+    };
+    const Reports output = runLoop(learner);
+    EXPECT_EQ(learner.alphaPerStep, (std::vector<double>{0.1, 0.1, 0.1, 0.5, 0.5, 0.5, 0.5, 0.5}));
+    EXPECT_EQ(output.notices, (Messages{USR1_NOTICE, "episode = 1  steps = 5", INT_NOTICE, "episode = 2  steps = 3"}));
+    EXPECT_EQ(learner.getSignalPollInterval(), 3);
+
+    const Reports refused = reportsOf([&learner] {
+        learner.setSignalPollInterval(0);
+        learner.setSignalPollInterval(-5);
+    });
+    EXPECT_EQ(refused.errors.size(), 2u);
+    EXPECT_TRUE(test_support::someReportContains(refused.errors, "must be at least 1"));
+    EXPECT_EQ(learner.getSignalPollInterval(), 3);
+}

@@ -298,7 +298,7 @@ TEST(StateTilings, ValueIsThePlainSumOfTheActiveWeights) {
     EXPECT_EQ(g.group.getStateValue(), 0.0 + 13 + 14 + 15 + 16);
 }
 
-TEST(StateTilings, TracesInBothStorages) {
+TEST(StateTilings, TracesInEveryStorage) {
     EightGroup g(Types::CLIP);
     g.at(1.9);
     g.group.accumulatingTraces(1.0);
@@ -309,6 +309,18 @@ TEST(StateTilings, TracesInBothStorages) {
     g.group.updateEligibilityTraces(0.0, 0.9);  // decayed to zero, not pruned
     EXPECT_EQ(g.group.traceMap(), (std::map<int, double>{{0, 0.0}, {1, 0.0}, {2, 0.0}, {3, 0.0}}));
     g.group.initEligibilityTraces();
+    EXPECT_TRUE(g.group.traceMap().empty());
+
+    // The sparse list holds what the map holds, and is never pruned either.
+    g.group.setTraceStorage(Types::SPARSE);
+    g.group.accumulatingTraces(1.0);
+    g.group.accumulatingTraces(1.0);
+    g.group.updateEligibilityTraces(0.5, 0.5);
+    EXPECT_EQ(g.group.sparseTraces(), (std::map<int, double>{{0, 0.5}, {1, 0.5}, {2, 0.5}, {3, 0.5}}));
+    g.group.updateEligibilityTraces(0.0, 0.5);
+    EXPECT_EQ(g.group.sparseTraces().size(), 4u);
+    g.group.initEligibilityTraces();
+    EXPECT_TRUE(g.group.sparseTraces().empty());
     EXPECT_TRUE(g.group.traceMap().empty());
 
     // ARRAY traces need their array, which is allocated once.
@@ -444,7 +456,7 @@ TEST(ActionTilings, RemovingAnActionShiftsTheLaterActionsDown) {
         SCOPED_TRACE(removed);
         const std::vector<double>& e = expected[static_cast<std::size_t>(removed)];
         ActionGroup g(3);
-        g.group.setTraceStorage(removed == 1 ? Types::ARRAY : Types::MAP);
+        g.group.setTraceStorage(static_cast<Types::TRACE_STORAGE>(removed));
         g.group.initEligibilityTraces();
         g.group.replacingTraces(1.0, 0);
         g.group.storeActiveTiles(0);
@@ -456,6 +468,7 @@ TEST(ActionTilings, RemovingAnActionShiftsTheLaterActionsDown) {
         EXPECT_EQ(g.group.weightList(), e);
         // Nothing of the old layout survives.
         EXPECT_TRUE(g.group.traceMap().empty());
+        EXPECT_TRUE(g.group.sparseTraces().empty());
         EXPECT_EQ(g.group.traceArray(), nullptr);
         EXPECT_EQ(g.group.stored(), nullptr);
         EXPECT_TRUE(g.group.visited().empty());
@@ -503,9 +516,9 @@ TEST(TileCoding, StepSizeIsSharedOutOverAllTilingsAndOnlyTheTracedActionMoves) {
     for (int a = 0; a < 3; ++a) EXPECT_EQ(q.getActionValue(a), a == traced ? twelveSteps(step) : 0.0) << "action " << a;
 }
 
-TEST(TileCoding, MapAndArrayTracesLearnTheSameWeights) {
-    std::vector<double> results[2];
-    for (int storage = 0; storage < 2; ++storage) {
+TEST(TileCoding, EveryTraceStorageLearnsTheSameWeights) {
+    std::vector<double> results[3];
+    for (int storage = 0; storage < 3; ++storage) {
         StateTileCoding vf(doubleState({{0.0, 8.0}}));
         const std::vector<StateProbe*> groups = fourAndEight<StateProbe>(vf);
         vf.setTraceStorage(static_cast<Types::TRACE_STORAGE>(storage));
@@ -524,9 +537,11 @@ TEST(TileCoding, MapAndArrayTracesLearnTheSameWeights) {
             results[storage].insert(results[storage].end(), w.begin(), w.end());
         }
     }
-    ASSERT_EQ(results[0].size(), results[1].size());
-    for (std::size_t i = 0; i < results[0].size(); ++i) {
-        EXPECT_TRUE(test_support::sameBits(results[0][i], results[1][i])) << "weight " << i;
+    for (int storage = 1; storage < 3; ++storage) {
+        ASSERT_EQ(results[0].size(), results[storage].size());
+        for (std::size_t i = 0; i < results[0].size(); ++i) {
+            EXPECT_TRUE(test_support::sameBits(results[0][i], results[storage][i])) << storage << ", weight " << i;
+        }
     }
 }
 
@@ -630,6 +645,38 @@ TEST(ActionTileCoding, SetActionValueAndRemovalCoverEveryGroup) {
               (Messages{refused[0], refused[1], refused[0], refused[1]}));
     for (ActionProbe* g : kept) EXPECT_EQ(g->getNumberOfActions(), 1);
     delete only;  // unregistering hands the action back
+}
+
+// Every group grows by the late action's weights at the initial value; the
+// tile coding then learns and saves as one with the action from the start.
+TEST(ActionTileCoding, AnActionRegisteredLateGrowsEveryGroupAsIfRegisteredFirst) {
+    test_support::TempDir dir;
+    std::vector<std::string> files;
+    for (const bool late : {false, true}) {
+        setSeed(1);
+        ActionTileCoding q(doubleState({{0.0, 8.0}}));
+        ValueFunction::setValue(-0.5);
+        for (int a = 0; a < (late ? 2 : 3); ++a) q.registerAction(new AbstractAction());
+        const std::vector<ActionProbe*> groups = fourAndEight<ActionProbe>(q);
+        if (late) q.registerAction(new AbstractAction());
+        ValueFunction::setValue(0.0);
+        for (ActionProbe* g : groups) EXPECT_EQ(g->getNumberOfActions(), 3);
+        q.setState();
+        EXPECT_EQ(q.getActionValue(2), -0.5 * 12);
+        q.setTraceStorage(Types::SPARSE);
+        q.initEligibilityTraces();
+        for (double x : {0.3, 1.7, 6.9}) {
+            q.getStatePtr()->setValueDbl(0, x);
+            q.setState();
+            q.setGreedyActionIndex();
+            q.updateEligibilityTraces(0.9, 0.8);
+            q.replacingTraces(1.0);
+            q.updateWeights(0.3, 1.0 - q.getActionValue(q.getActiveActionIndex()));
+        }
+        files.push_back(dir.file(late ? "late.q" : "early.q"));
+        ASSERT_EQ(q.save(files.back()), 0);
+    }
+    EXPECT_EQ(test_support::readFile(files[1]), test_support::readFile(files[0]));
 }
 
 TEST(TileCoding, ConstructorsResetTheClassWideInitialWeight) {

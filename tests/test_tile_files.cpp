@@ -108,8 +108,8 @@ BodySpec groupB(int actions, int32_t storage, const std::vector<double>& weights
 VarList listA() { return VarList{tiledVar(0, 0.5, Types::CLIP)}; }
 VarList listB() { return VarList{tiledVar(1, 0.5, Types::CIRCLE), tiledVar(0, 1.5, Types::WRAP)}; }
 
-// Group A with ARRAY traces, group B with MAP traces; weights from one
-// running sequence.
+// Group A with ARRAY traces, group B with MAP traces (the Q groups both
+// SPARSE); weights from one running sequence.
 void buildV(StateTileCoding& vf) {
     setSequence(sequence(16 + 24, 0.0));
     vf.setInitWeightsFunctionPtr(&fromSequence);
@@ -130,13 +130,13 @@ void buildQ(ActionTileCoding& q) {
     q.setInitWeightsFunctionPtr(&fromSequence);
     q.registerTiling(new ActionTilings(4, listA()));
     q.registerTiling(new ActionTilings(2, listB()));
-    q.setTraceStorage(Types::ARRAY);
+    q.setTraceStorage(Types::SPARSE);
 }
 
 Bytes expectedQ() {
     const std::vector<double> w = sequence(48 + 72, 0.05);
-    return concat({stateBlock(), i32(3), i32(2), body(groupA(3, 1, std::vector<double>(w.begin(), w.begin() + 48))),
-                   body(groupB(3, 1, std::vector<double>(w.begin() + 48, w.end())))});
+    return concat({stateBlock(), i32(3), i32(2), body(groupA(3, 2, std::vector<double>(w.begin(), w.begin() + 48))),
+                   body(groupB(3, 2, std::vector<double>(w.begin() + 48, w.end())))});
 }
 
 // The result of load(fileName) on the bytes and what is left of the
@@ -308,7 +308,7 @@ TEST(TileFiles, MalformedGroupBodiesAreRefusedWhole) {
         {"no variables", [](BodySpec& s) { s.dimensions = 0; }},
         {"tilings beyond the file", [](BodySpec& s) { s.tilings = INT_MAX; }, "more than the rest of the file"},
         {"variables beyond the file", [](BodySpec& s) { s.dimensions = INT_MAX; }, "more than the rest of the file"},
-        {"unknown trace storage", [](BodySpec& s) { s.storage = 2; }},
+        {"unknown trace storage", [](BodySpec& s) { s.storage = 3; }},
         {"unknown tile type", [](BodySpec& s) { s.vars[1].tileType = 3; }},
         {"id beyond the State", [](BodySpec& s) { s.vars[0].id = 2; }},
         {"negative id", [](BodySpec& s) { s.vars[1].id = -1; }},

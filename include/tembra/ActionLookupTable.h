@@ -11,7 +11,8 @@
 // registered action. activeIndex is the first weight of the present
 // state's block; the weights of action a lie at a, a + ACTIONS, ...
 // Build it in this order: construct on a State, register every action,
-// create(). Its file is the Q file: State block, ACTIONS, lookup-table body.
+// create(); an action registered later adds its weight to every block.
+// Its file is the Q file: State block, ACTIONS, lookup-table body.
 class TEMBRA_API ActionLookupTable : public ActionValueFunction, public LookupTable {
 public:
     // A value function on aStatePtr (owned from here on) without a table.
@@ -64,10 +65,13 @@ protected:
     const int load(FILE* file) override;
     // Drops one action's weight from every block; ACTIONS still counts it.
     void removeAction(const int actionIndex) override;
+    // A table that has weights gets one more weight per block, at the
+    // initial value, for an action registered after create().
+    const bool addAction() override;
     const int weightsPerState() const override;
 
     // Weights per state of the table as built (0 without a table). It is
-    // ACTIONS unless actions were registered after create().
+    // ACTIONS unless a subclass changed ACTIONS by hand.
     const int tableActions() const {
         if (weights == nullptr) return 0;
         if (indexOffsetSize > 0 && indexOffset != nullptr) return indexOffset[indexOffsetSize - 1];
@@ -86,9 +90,6 @@ protected:
     const bool hasPresentState() const { return activeIndex >= 0 && activeIndex <= ARRAY_SIZE - tableActions(); }
 
 private:
-    // The replacing trace in MAP storage: the active action's entry of the
-    // present state's block set to VALUE, the block's other entries removed.
-    inline void replaceInBlockMap(const double VALUE);
     // True when the action can be removed from the table; otherwise
     // reported on behalf of function.
     bool actionRemovable(const int actionIndex, const char* function) const;

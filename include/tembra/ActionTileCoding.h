@@ -9,9 +9,10 @@
 
 // The tile-coded Q(s, a): the sum over all registered ActionTilings groups
 // of action a's weights on their active tiles. Every trace, stored-index
-// and episode operation concerns the active action. All actions are
-// registered before the groups, whose weights are laid out for the
-// actions registered at that time; or everything is read from a Q file.
+// and episode operation concerns the active action. The groups' weights
+// are laid out for the actions registered when a group is registered; an
+// action registered later adds its weights to every group. Or everything
+// is read from a Q file.
 class TEMBRA_API ActionTileCoding : public ActionValueFunction, public TileCoding {
 public:
     // Resets the class-wide initial weight to 0.0 and the initial-weight
@@ -54,6 +55,9 @@ protected:
     // envelope's ACTIONS; on failure no group is left.
     const int load(FILE* file) override;
     void removeAction(int actionIndex) override;
+    // Every group grows by the action's weights, at the initial value; if
+    // one cannot, those that grew shrink back and the action is refused.
+    const bool addAction() override;
 
     // Reports the active action when it is not a registered index.
     const bool checkActiveAction(const char* function, const int line) const;

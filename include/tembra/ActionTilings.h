@@ -35,6 +35,12 @@ public:
     // traces, stored and visited indices of the old layout. False, with
     // nothing changed, for the last action or an unknown index.
     virtual const bool removeAction(int actionIndex);
+    // One more action: a run of TILINGS weights appended to every block,
+    // each from one call of initFunctionPtr in index order, and the traces,
+    // stored and visited indices of the old layout dropped. False, with a
+    // report and nothing changed, without weights, without an initial-value
+    // function or when the weights would not fit an int.
+    virtual const bool addAction(const double (*initFunctionPtr)());
 
     const int getNumberOfActions() const { return ACTIONS; }
 
@@ -50,6 +56,11 @@ protected:
     void reportActionIndex(const int actionIndex, const char* function, const int line) const;
 
     int ACTIONS;
+
+private:
+    // The strides for a layout of actions actions per tile (the tile counts
+    // and offsets do not depend on it).
+    void restride(const int actions);
 };
 
 #endif

@@ -24,7 +24,9 @@ public:
     const int load(const std::string& fileName) override;
 
     // Appends an action (taking ownership); its index is the old ACTIONS.
-    // Register every action before the representation creates its weights.
+    // A representation that has weights already grows by the action's
+    // weights, at their initial value; one that cannot refuses the action
+    // with a report and destroys it.
     virtual void registerAction(const AbstractAction* action);
     // Removes an action and its weights, handing the object back to the
     // caller; later actions move down by one index.
@@ -64,6 +66,13 @@ protected:
     // Drops one action's weights and traces; ACTIONS still holds the count
     // before the removal while it runs.
     virtual void removeAction(int actionIndex) = 0;
+    // Gives an action being registered its weights in a representation that
+    // has weights: one more run per block, at the initial value create()
+    // gives, the traces and the present state forgotten as removeAction
+    // forgets them. ACTIONS still holds the count before the registration
+    // while it runs. False, with a report and nothing changed, refuses the
+    // action. Here: nothing to grow.
+    virtual const bool addAction();
 
     // Destroys every registered action and empties the registry.
     void destroyActions();

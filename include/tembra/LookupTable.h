@@ -11,11 +11,14 @@
 #include "State.h"
 #include "Types.h"
 
+class TraceStore;
+
 // The tabular representation shared by StateLookupTable and
 // ActionLookupTable: the present state's integer variables select one
 // index of a flat array of weights (row-major, variable 0 most
 // significant, the last variable fastest). It keeps one eligibility trace
-// per weight, densely in an array or sparsely in an ordered map, moves the
+// per weight (densely in an array, sparsely in an ordered map or in a flat
+// list with an index-to-slot table), moves the
 // weights along the traces, remembers the indices visited in an episode,
 // and reads and writes the lookup-table body:
 //   traceStorage int32, indexOffset[N] int32, ARRAY_SIZE int32,
@@ -35,12 +38,13 @@ public:
 
     // Each weight, in ascending index order, from one call of initFunctionPtr.
     virtual void initWeights(const double (*initFunctionPtr)());
-    // All traces zero: the trace array (made on first use) or an empty map.
+    // All traces zero: the trace array (made on first use), an empty map or
+    // an empty list (its slot table made on first use).
     virtual void initEligibilityTraces();
     // Every weight moved by ALPHA * DELTA * its trace; without any trace the
     // weight stored by storeState is moved by ALPHA * DELTA.
     virtual void updateWeights(const double ALPHA, const double DELTA);
-    // Every trace multiplied by GAMMA * LAMBDA. Map entries are never pruned.
+    // Every trace multiplied by GAMMA * LAMBDA. Map and list entries are never pruned.
     virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
     // Every weight clamped into [MIN_WEIGHT, MAX_WEIGHT] (a NaN becomes MIN_WEIGHT).
     virtual void checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT);
@@ -54,7 +58,7 @@ public:
     // value added once to the weight of every index visited in the episode.
     virtual void valueEpisode(const double value);
 
-    // Traces held in the other store stay as they are and are ignored.
+    // Traces held in the other stores stay as they are and are ignored.
     void setTraceStorage(const Types::TRACE_STORAGE storage) { traceStorage = storage; }
 
 protected:
@@ -73,6 +77,8 @@ protected:
     // number of actions in the action table. Used to check a body on load.
     virtual const int weightsPerState() const;
 
+    // These work on the trace map whatever the storage.
+    //
     // The trace map keeps the nodes of the entries it loses in
     // spareTraceNodes and makes new entries from them, so that once it has
     // been as large as it gets in an episode, marking, replacing, cutting
@@ -128,6 +134,9 @@ protected:
     // Number of entries of indexOffset: a State that gained or lost
     // variables since the strides were made is refused, not overrun.
     unsigned int indexOffsetSize;
+    // The trace logic for every storage, working on traceStorage, eTraces,
+    // eTracesMap and the weights above (owned; internal).
+    TraceStore* traceStore;
 
 private:
     // A State, a block size and strides for the State's variables: what

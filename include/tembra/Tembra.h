@@ -38,6 +38,16 @@ public:
     virtual void saveConf() const;
     virtual void loadConf();
 
+    // The control signals are polled after every steps-th step of an
+    // episode and always at its end (default 1: after every step). A poll
+    // is a system call, which can cost more than a whole step of a small
+    // value function; polling less often, say every 64 steps, removes
+    // nearly all of that. SIGTERM still stops learning after the episode
+    // it arrived in; SIGINT and SIGUSR1 take effect within steps steps.
+    // A value below 1 is refused with a report (the interval stays).
+    void setSignalPollInterval(const int steps);
+    const int getSignalPollInterval() const { return signalPollInterval; }
+
 protected:
     virtual void initEpisode() = 0;
     virtual void step() = 0;
@@ -82,6 +92,9 @@ protected:
     sigset_t oldSigSet;
     sigset_t newSigSet;
     sigset_t pendingSignals;
+
+private:
+    int signalPollInterval = 1;
 };
 
 #endif

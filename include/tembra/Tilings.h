@@ -11,9 +11,11 @@
 #include "State.h"
 #include "Types.h"
 
+class TraceStore;
+
 // One group of TILINGS overlapping tilings over a list of floating-point
 // state variables, with one weight per tile: the geometry, the weights,
-// the eligibility traces (sparse map or dense array), the active tile of
+// the eligibility traces (sparse map, sparse list or dense array), the active tile of
 // every tiling for the current state, the indices stored for learning
 // without traces and the indices visited in the current episode.
 //
@@ -45,12 +47,13 @@ public:
 
     // weights[w] = initFunctionPtr(), one call per weight in index order.
     virtual void initWeights(const double (*initFunctionPtr)());
-    // Every trace 0: the array is allocated on the first call in ARRAY mode.
+    // Every trace 0: the array is allocated on the first call in ARRAY mode,
+    // the slot table of the sparse list on the first in SPARSE mode.
     virtual void initEligibilityTraces();
     // Adds ALPHA * DELTA * trace to the weights; without traces, ALPHA * DELTA
     // to the weights of the stored active indices.
     virtual void updateWeights(const double ALPHA, const double DELTA);
-    // Every trace times GAMMA * LAMBDA; map entries are never pruned.
+    // Every trace times GAMMA * LAMBDA; map and list entries are never pruned.
     virtual void updateEligibilityTraces(const double GAMMA, const double LAMBDA);
     virtual void checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT);
     virtual const double getMinWeight() const;
@@ -86,6 +89,8 @@ protected:
     // A new array of ARRAY_SIZE doubles, or null (reported) when it cannot be had.
     virtual double* allocateMemoryWeights();
     virtual void freeMemory();
+    // These work on the trace map whatever the storage.
+    //
     // The trace map keeps the nodes of the entries it loses in
     // spareTraceNodes and makes new entries from them, so that once it has
     // been as large as it gets in an episode, marking, replacing, cutting
@@ -151,6 +156,9 @@ protected:
     // Value, minimum and maximum of each variable, read once per activation
     // (they are the same for every tiling).
     double* varValueCache;
+    // The trace logic for every storage, working on traceStorage, eTraces,
+    // eTracesMap and the weights above (owned; internal).
+    TraceStore* traceStore;
 
 private:
     void initPointers();

@@ -11,8 +11,10 @@ namespace Types {
 enum TILE_TYPE : int { CIRCLE = 0, CLIP = 1, WRAP = 2 };
 
 // Where eligibility traces are kept: an ordered map from weight index to
-// trace (sparse, the default) or an array parallel to the weights.
-enum TRACE_STORAGE : int { MAP = 0, ARRAY = 1 };
+// trace (sparse, the default), an array parallel to the weights, or the
+// traced indices in a flat list with an index-to-slot table beside it
+// (sparse and fast: the same results as MAP, one int per weight more).
+enum TRACE_STORAGE : int { MAP = 0, ARRAY = 1, SPARSE = 2 };
 
 // One tiled variable of a tilings group. In files it is a 16-byte record
 // (id int32, resolution float64, tileType int32), written field by field.

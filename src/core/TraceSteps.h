@@ -4,8 +4,9 @@
 #include <map>
 
 // The two per-step trace operations of the lookup tables and the tilings
-// groups, on dense trace arrays (parallel to the weights) and on sparse
-// trace maps (weight index -> trace) alike. Inline: they run at every step
+// groups, on dense trace arrays (parallel to the weights), on sparse trace
+// maps (weight index -> trace) and on sparse trace lists (indices and
+// traces side by side) alike. Inline: they run at every step
 // (internal: not installed).
 namespace tembra_traces {
 
@@ -24,7 +25,14 @@ inline void addAlong(double* weights, const int size, const std::map<int, double
     }
 }
 
-// Every trace times factor. Map entries are never pruned.
+// weights[indices[k]] += factor * traces[k] for the count entries of a
+// sparse list, whose indices always lie inside the weights.
+inline void addAlong(double* weights, const int* indices, const double* traces, const int count, const double factor) {
+    for (int k = 0; k < count; ++k) weights[indices[k]] = weights[indices[k]] + factor * traces[k];
+}
+
+// Every trace times factor (also the traces of a sparse list). Map entries
+// are never pruned.
 inline void decay(double* traces, const int size, const double factor) {
     for (int i = 0; i < size; ++i) traces[i] = traces[i] * factor;
 }

@@ -56,12 +56,28 @@ void Tembra::controlLoop() {
     while (continueLearning && !sigTermRcvd && !sigIntRcvd) {
         initEpisode();
         continueEpisode = true;
+        int sincePoll = 0;
         while (continueEpisode && !sigIntRcvd) {
             step();
-            checkPendingSignals();
+            if (++sincePoll >= signalPollInterval) {
+                sincePoll = 0;
+                checkPendingSignals();
+            }
         }
+        // The steps since the last poll are polled for at the episode's end,
+        // so that SIGTERM always stops learning after the episode it came in.
+        if (sincePoll > 0) checkPendingSignals();
         finishEpisode();
     }
+}
+
+void Tembra::setSignalPollInterval(const int steps) {
+    if (steps < 1) {
+        TEMBRA_ERROR("steps = " << steps << " --> the signal poll interval must be at least 1 (it stays "
+                                << signalPollInterval << ")");
+        return;
+    }
+    signalPollInterval = steps;
 }
 
 void Tembra::finishEpisode() { TEMBRA_NOTICE("episode = " << episodes << "  steps = " << steps); }

@@ -7,6 +7,7 @@
 #include "core/ReportTexts.h"
 #include "Report.h"
 #include "valuefunction/ActionBlocks.h"
+#include "valuefunction/TraceStore.h"
 
 ActionLookupTable::ActionLookupTable(State* aStatePtr) : ActionValueFunction(aStatePtr), LookupTable(aStatePtr) {
     ValueFunction::value = 0.0;
@@ -145,65 +146,15 @@ void ActionLookupTable::storeEpisodeState(const int actionIndex) {
 }
 
 void ActionLookupTable::replacingTraces(const double VALUE) {
-    switch (traceStorage) {
-        case Types::ARRAY: {
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
-                return;
-            }
-            if (activeIndex == -1) return;
-            if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            double* const block = eTraces + activeIndex;
-            for (int a = 0, A = tableActions(); a < A; ++a) block[a] = (a == activeActionIndex) ? VALUE : 0.0;
-            break;
-        }
-        case Types::MAP:
-            if (activeIndex == -1) return;
-            if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            replaceInBlockMap(VALUE);
-            break;
-        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
-    }
-}
-
-// The block's entries are neighbours in the map: one walk from the block's
-// first index removes every other action's entry and finds the active
-// action's, which a hint then places.
-void ActionLookupTable::replaceInBlockMap(const double VALUE) {
-    const int end = activeIndex + tableActions();
-    const int index = activeIndex + activeActionIndex;
-    bool marked = false;
-    std::map<int, double>::iterator it = eTracesMap.lower_bound(activeIndex);
-    while (it != eTracesMap.end() && it->first < end) {
-        if (it->first == index) {
-            it->second = VALUE;
-            marked = true;
-            ++it;
-        } else {
-            it = dropTrace(it);
-        }
-    }
-    if (!marked) putTrace(it, index, VALUE);
+    if (!traceStore->markable(__func__, __LINE__) || activeIndex == -1) return;
+    if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
+    traceStore->replaceAmong(activeIndex, 1, tableActions(), activeActionIndex, VALUE);
 }
 
 void ActionLookupTable::accumulatingTraces(const double VALUE) {
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
-                return;
-            }
-            if (activeIndex == -1) return;
-            if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            eTraces[activeIndex + activeActionIndex] = eTraces[activeIndex + activeActionIndex] + VALUE;
-            break;
-        case Types::MAP:
-            if (activeIndex == -1) return;
-            if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
-            addTrace(activeIndex + activeActionIndex, VALUE);
-            break;
-        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
-    }
+    if (!traceStore->markable(__func__, __LINE__) || activeIndex == -1) return;
+    if (!hasPresentState() || !checkActionIndex(activeActionIndex, __func__, __LINE__)) return;
+    traceStore->add(activeIndex + activeActionIndex, VALUE);
 }
 
 bool ActionLookupTable::actionRemovable(const int actionIndex, const char* function) const {
@@ -250,4 +201,33 @@ void ActionLookupTable::removeAction(const int actionIndex) {
     delete[] eTraces;
     eTraces = nullptr;
     forgetIndices();
+}
+
+const bool ActionLookupTable::addAction() {
+    // Without a table there is nothing to grow: create() lays out every
+    // action registered by then.
+    if (weights == nullptr) return true;
+    const int A = tableActions();
+    const long long NEW_SIZE = tembra_actions::sizeWithNewAction(ARRAY_SIZE, A);
+    if (A != ACTIONS || NEW_SIZE < 0 || initWeightsFunctionPtr == nullptr) {
+        TEMBRA_ERROR("ACTIONS = " << ACTIONS << ", table actions = " << A << ", ARRAY_SIZE = " << ARRAY_SIZE
+                                  << " --> the table cannot grow by an action; action not registered (and deleted)");
+        return false;
+    }
+    double* newWeights = new (std::nothrow) double[static_cast<std::size_t>(NEW_SIZE)];
+    if (newWeights == nullptr) {
+        TEMBRA_ERROR("cannot allocate " << NEW_SIZE << " weights --> action not registered (and deleted)");
+        return false;
+    }
+    tembra_actions::copyWithNewAction(weights, ARRAY_SIZE, A, 1, initWeightsFunctionPtr, newWeights);
+    for (unsigned int v = 0; v < indexOffsetSize; ++v) indexOffset[v] = indexOffset[v] / A * (A + 1);
+    ARRAY_SIZE = static_cast<int>(NEW_SIZE);
+    delete[] weights;
+    weights = newWeights;
+    // As after a removal: the trace array has the old size, and every index
+    // into the old table means another weight now.
+    delete[] eTraces;
+    eTraces = nullptr;
+    forgetIndices();
+    return true;
 }

@@ -9,9 +9,9 @@
 #include "core/FileIO.h"
 #include "core/NodeRecycling.h"
 #include "core/ReportTexts.h"
-#include "core/TraceSteps.h"
 #include "Report.h"
 #include "Utility.h"
+#include "valuefunction/TraceStore.h"
 
 LookupTable::LookupTable(State* aStatePtr)
     : traceStorage(Types::MAP),
@@ -22,9 +22,13 @@ LookupTable::LookupTable(State* aStatePtr)
       activeIndex(-1),
       storedActiveIndex(-1),
       statePtr(aStatePtr),
-      indexOffsetSize(0) {}
+      indexOffsetSize(0),
+      traceStore(new TraceStore(traceStorage, eTraces, eTracesMap, spareTraceNodes, weights, ARRAY_SIZE)) {}
 
-LookupTable::~LookupTable() { freeMemory(); }
+LookupTable::~LookupTable() {
+    freeMemory();
+    delete traceStore;
+}
 
 void LookupTable::allocateMemory() {
     const unsigned int N = statePtr != nullptr ? statePtr->getNumberOfVariables() : 0;
@@ -60,7 +64,7 @@ const int LookupTable::weightsPerState() const { return 1; }
 void LookupTable::forgetIndices() {
     activeIndex = -1;
     storedActiveIndex = -1;
-    eTracesMap.clear();
+    traceStore->forget();
     episodeIndexHistorySet.clear();
 }
 
@@ -158,22 +162,9 @@ void LookupTable::initWeights(const double (*initFunctionPtr)()) {
 }
 
 void LookupTable::initEligibilityTraces() {
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (weights == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
-                return;
-            }
-            // Made once, then reused until the table changes.
-            if (eTraces == nullptr) {
-                eTraces = allocateMemoryWeights();
-                if (eTraces == nullptr) return;
-            }
-            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = 0.0;
-            break;
-        case Types::MAP: clearTraceMap(); break;
-        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
-    }
+    // The trace array is made once, then reused until the table changes.
+    if (traceStorage == Types::ARRAY && eTraces == nullptr && weights != nullptr) eTraces = allocateMemoryWeights();
+    traceStore->clear(__func__, __LINE__);
 }
 
 void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
@@ -182,30 +173,11 @@ void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
         return;
     }
     const double FACTOR = ALPHA * DELTA;
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces != nullptr) {
-                tembra_traces::addAlong(weights, eTraces, ARRAY_SIZE, FACTOR);
-            } else if (storedActiveIndex != -1) {
-                addToStoredIndex(FACTOR, __func__);
-            } else {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0 and storedActiveIndex == -1"
-                             << " --> Set traceStorage to MAP"
-                             << " or call initEligibilityTraces or storeState before calling updateWeights!");
-            }
-            break;
-        case Types::MAP:
-            if (!eTracesMap.empty()) {
-                tembra_traces::addAlong(weights, ARRAY_SIZE, eTracesMap, FACTOR);
-            } else if (storedActiveIndex != -1) {
-                addToStoredIndex(FACTOR, __func__);
-            } else {
-                TEMBRA_ERROR("traceStorage == MAP and eTracesMap == empty and storedActiveIndex == -1"
-                             << " --> Set traceStorage to ARRAY"
-                             << " or call initEligibilityTraces or storeState before calling updateWeights!");
-            }
-            break;
-        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
+    if (traceStore->updateAlong(FACTOR, __func__, __LINE__)) return;
+    if (storedActiveIndex != -1) {
+        addToStoredIndex(FACTOR, __func__);
+    } else {
+        traceStore->reportNothingToUpdate("storedActiveIndex == -1", __func__, __LINE__);
     }
 }
 
@@ -219,18 +191,7 @@ void LookupTable::addToStoredIndex(const double value, const char* function) {
 }
 
 void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
-    const double FACTOR = GAMMA * LAMBDA;
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY_TO_DECAY);
-                return;
-            }
-            tembra_traces::decay(eTraces, ARRAY_SIZE, FACTOR);
-            break;
-        case Types::MAP: tembra_traces::decay(eTracesMap, FACTOR); break;
-        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
-    }
+    traceStore->decay(GAMMA * LAMBDA, __func__, __LINE__);
 }
 
 void LookupTable::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {

@@ -5,6 +5,7 @@
 
 #include "core/ReportTexts.h"
 #include "Report.h"
+#include "valuefunction/TraceStore.h"
 
 StateLookupTable::StateLookupTable(State* aStatePtr) : StateValueFunction(aStatePtr), LookupTable(aStatePtr) {
     initWeightsFunctionPtr = &ValueFunction::getValue;
@@ -77,33 +78,11 @@ void StateLookupTable::storeEpisodeState() {
 }
 
 void StateLookupTable::replacingTraces(const double VALUE) {
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
-                return;
-            }
-            if (activeIndex != -1) eTraces[activeIndex] = VALUE;
-            break;
-        case Types::MAP:
-            if (activeIndex != -1) setTrace(activeIndex, VALUE);
-            break;
-        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
-    }
+    if (!traceStore->markable(__func__, __LINE__)) return;
+    if (activeIndex >= 0 && activeIndex < ARRAY_SIZE) traceStore->set(activeIndex, VALUE);
 }
 
 void StateLookupTable::accumulatingTraces(const double VALUE) {
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
-                return;
-            }
-            if (activeIndex != -1) eTraces[activeIndex] = eTraces[activeIndex] + VALUE;
-            break;
-        case Types::MAP:
-            if (activeIndex != -1) addTrace(activeIndex, VALUE);
-            break;
-        default: TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage)); break;
-    }
+    if (!traceStore->markable(__func__, __LINE__)) return;
+    if (activeIndex >= 0 && activeIndex < ARRAY_SIZE) traceStore->add(activeIndex, VALUE);
 }

@@ -130,6 +130,22 @@ void ActionTileCoding::removeAction(int actionIndex) {
     }
 }
 
+const bool ActionTileCoding::addAction() {
+    std::list<Tilings*>::iterator grown = tilingPtrList.begin();
+    for (; grown != tilingPtrList.end(); ++grown) {
+        ActionTilings* group = static_cast<ActionTilings*>(*grown);
+        if (group->getNumberOfActions() != ACTIONS || !group->addAction(initWeightsFunctionPtr)) break;
+    }
+    if (grown == tilingPtrList.end()) return true;
+    // Half a tile coding with the action would be worse than none with it.
+    for (std::list<Tilings*>::iterator it = tilingPtrList.begin(); it != grown; ++it) {
+        (void)static_cast<ActionTilings*>(*it)->removeAction(ACTIONS);
+    }
+    TEMBRA_ERROR("a group holds " << static_cast<ActionTilings*>(*grown)->getNumberOfActions() << " of " << ACTIONS
+                                  << " actions or cannot grow --> action not registered (and deleted)");
+    return false;
+}
+
 const int ActionTileCoding::load(FILE* file) {
     freeMemory();
     if (!stateTileable(statePtr, __func__, __LINE__)) return -1;

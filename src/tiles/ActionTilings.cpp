@@ -6,6 +6,7 @@
 #include "core/ReportTexts.h"
 #include "Report.h"
 #include "valuefunction/ActionBlocks.h"
+#include "valuefunction/TraceStore.h"
 
 ActionTilings::ActionTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
     : Tilings(numberOfTilings, varList), ACTIONS(0) {}
@@ -70,61 +71,21 @@ void ActionTilings::setActiveActionValue(int actionIndex, const double value) {
 }
 
 void ActionTilings::replacingTraces(const double VALUE, int actionIndex) {
-    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    if (!checkActionIndex(actionIndex, __func__, __LINE__) || !traceStore->markable(__func__, __LINE__)) return;
     const int LIMIT = activeIndexLimit();
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
-                return;
-            }
-            for (int t = 0; t < TILINGS; ++t) {
-                const int index = activeTiles[t];
-                if (index < 0 || index >= LIMIT) continue;
-                for (int b = 0; b < ACTIONS; ++b) eTraces[index + TILINGS * b] = (b == actionIndex) ? VALUE : 0.0;
-            }
-            return;
-        case Types::MAP:
-            for (int t = 0; t < TILINGS; ++t) {
-                const int index = activeTiles[t];
-                if (index < 0 || index >= LIMIT) continue;
-                for (int b = 0; b < ACTIONS; ++b) {
-                    if (b == actionIndex) {
-                        setTrace(index + TILINGS * b, VALUE);
-                    } else {
-                        const std::map<int, double>::iterator entry = eTracesMap.find(index + TILINGS * b);
-                        if (entry != eTracesMap.end()) dropTrace(entry);
-                    }
-                }
-            }
-            return;
+    for (int t = 0; t < TILINGS; ++t) {
+        const int index = activeTiles[t];
+        if (index >= 0 && index < LIMIT) traceStore->replaceAmong(index, TILINGS, ACTIONS, actionIndex, VALUE);
     }
-    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void ActionTilings::accumulatingTraces(const double VALUE, int actionIndex) {
-    if (!checkActionIndex(actionIndex, __func__, __LINE__)) return;
+    if (!checkActionIndex(actionIndex, __func__, __LINE__) || !traceStore->markable(__func__, __LINE__)) return;
     const int LIMIT = activeIndexLimit();
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
-                return;
-            }
-            for (int t = 0; t < TILINGS; ++t) {
-                const int index = activeTiles[t];
-                if (index >= 0 && index < LIMIT) eTraces[index + TILINGS * actionIndex] += VALUE;
-            }
-            return;
-        case Types::MAP:
-            for (int t = 0; t < TILINGS; ++t) {
-                const int index = activeTiles[t];
-                if (index < 0 || index >= LIMIT) continue;
-                addTrace(index + TILINGS * actionIndex, VALUE);
-            }
-            return;
+    for (int t = 0; t < TILINGS; ++t) {
+        const int index = activeTiles[t];
+        if (index >= 0 && index < LIMIT) traceStore->add(index + TILINGS * actionIndex, VALUE);
     }
-    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void ActionTilings::storeActiveTiles(int actionIndex) {
@@ -167,12 +128,7 @@ const bool ActionTilings::removeAction(int actionIndex) {
     // per action in it.
     tembra_actions::copyWithoutAction(weights, ARRAY_SIZE, ACTIONS, TILINGS, actionIndex, newWeights);
 
-    // The tile offsets do not depend on the number of actions; the strides do.
-    int stride = TILINGS * NEW_ACTIONS;
-    for (int d = DIMENSIONS - 1; d >= 0; --d) {
-        indexOffset[d] = stride;
-        stride = stride * tiles[d];
-    }
+    restride(NEW_ACTIONS);
     // The old layout's traces, stored and visited indices and active tiles
     // mean other weights now.
     releaseLearningData();
@@ -180,4 +136,35 @@ const bool ActionTilings::removeAction(int actionIndex) {
     ARRAY_SIZE = NEW_ARRAY_SIZE;
     weights = newWeights;
     return true;
+}
+
+const bool ActionTilings::addAction(const double (*initFunctionPtr)()) {
+    if (weights == nullptr) {
+        TEMBRA_ERROR(tembra_text::NO_WEIGHTS);
+        return false;
+    }
+    const long long NEW_ARRAY_SIZE = tembra_actions::sizeWithNewAction(ARRAY_SIZE, ACTIONS);
+    if (NEW_ARRAY_SIZE < 0 || initFunctionPtr == nullptr) {
+        TEMBRA_ERROR("ACTIONS = " << ACTIONS << ", ARRAY_SIZE = " << ARRAY_SIZE
+                                  << (initFunctionPtr == nullptr ? ", initFunctionPtr == 0" : "")
+                                  << " --> the group cannot grow by an action");
+        return false;
+    }
+    double* newWeights = newDoubles(NEW_ARRAY_SIZE);
+    if (newWeights == nullptr) return false;
+    tembra_actions::copyWithNewAction(weights, ARRAY_SIZE, ACTIONS, TILINGS, initFunctionPtr, newWeights);
+    restride(ACTIONS + 1);
+    releaseLearningData();
+    ACTIONS = ACTIONS + 1;
+    ARRAY_SIZE = static_cast<int>(NEW_ARRAY_SIZE);
+    weights = newWeights;
+    return true;
+}
+
+void ActionTilings::restride(const int actions) {
+    int stride = TILINGS * actions;
+    for (int d = DIMENSIONS - 1; d >= 0; --d) {
+        indexOffset[d] = stride;
+        stride = stride * tiles[d];
+    }
 }

@@ -5,6 +5,7 @@
 
 #include "core/ReportTexts.h"
 #include "Report.h"
+#include "valuefunction/TraceStore.h"
 
 StateTilings::StateTilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>& varList)
     : Tilings(numberOfTilings, varList) {}
@@ -29,43 +30,17 @@ const double StateTilings::getStateValue() const {
 }
 
 void StateTilings::replacingTraces(const double VALUE) {
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
-                return;
-            }
-            for (int t = 0; t < TILINGS; ++t) {
-                if (isWeightIndex(activeTiles[t])) eTraces[activeTiles[t]] = VALUE;
-            }
-            return;
-        case Types::MAP:
-            for (int t = 0; t < TILINGS; ++t) {
-                if (isWeightIndex(activeTiles[t])) setTrace(activeTiles[t], VALUE);
-            }
-            return;
+    if (!traceStore->markable(__func__, __LINE__)) return;
+    for (int t = 0; t < TILINGS; ++t) {
+        if (isWeightIndex(activeTiles[t])) traceStore->set(activeTiles[t], VALUE);
     }
-    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void StateTilings::accumulatingTraces(const double VALUE) {
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY);
-                return;
-            }
-            for (int t = 0; t < TILINGS; ++t) {
-                if (isWeightIndex(activeTiles[t])) eTraces[activeTiles[t]] += VALUE;
-            }
-            return;
-        case Types::MAP:
-            for (int t = 0; t < TILINGS; ++t) {
-                if (isWeightIndex(activeTiles[t])) addTrace(activeTiles[t], VALUE);
-            }
-            return;
+    if (!traceStore->markable(__func__, __LINE__)) return;
+    for (int t = 0; t < TILINGS; ++t) {
+        if (isWeightIndex(activeTiles[t])) traceStore->add(activeTiles[t], VALUE);
     }
-    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void StateTilings::storeActiveTiles() {

@@ -10,9 +10,9 @@
 #include "core/FileIO.h"
 #include "core/NodeRecycling.h"
 #include "core/ReportTexts.h"
-#include "core/TraceSteps.h"
 #include "Report.h"
 #include "Utility.h"
+#include "valuefunction/TraceStore.h"
 
 // The public name of the text, for users of the groups, is the shared one.
 static_assert(tembra_text::sameText(Tilings::NO_WEIGHTS, tembra_text::NO_WEIGHTS), "one text for missing weights");
@@ -80,7 +80,8 @@ Tilings::Tilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>
     : TILINGS(numberOfTilings),
       DIMENSIONS(static_cast<int>(varList.size())),
       traceStorage(Types::MAP),
-      statePtr(nullptr) {
+      statePtr(nullptr),
+      traceStore(new TraceStore(traceStorage, eTraces, eTracesMap, spareTraceNodes, weights, ARRAY_SIZE)) {
     initPointers();
     allocateMemory();
     if (vars != nullptr) {
@@ -91,11 +92,19 @@ Tilings::Tilings(int numberOfTilings, const std::list<Types::TILINGS_VAR_STRUCT>
 
 Tilings::Tilings(State* aStatePtr, FILE* file) : Tilings(aStatePtr) { (void)load(file); }
 
-Tilings::Tilings(State* aStatePtr) : TILINGS(0), DIMENSIONS(0), traceStorage(Types::MAP), statePtr(aStatePtr) {
+Tilings::Tilings(State* aStatePtr)
+    : TILINGS(0),
+      DIMENSIONS(0),
+      traceStorage(Types::MAP),
+      statePtr(aStatePtr),
+      traceStore(new TraceStore(traceStorage, eTraces, eTracesMap, spareTraceNodes, weights, ARRAY_SIZE)) {
     initPointers();
 }
 
-Tilings::~Tilings() { freeMemory(); }
+Tilings::~Tilings() {
+    freeMemory();
+    delete traceStore;
+}
 
 void Tilings::initPointers() {
     vars = nullptr;
@@ -155,6 +164,7 @@ void Tilings::freeMemory() {
     delete[] weights;
     delete[] eTraces;
     delete[] storedActiveIndices;
+    traceStore->forget();
     initPointers();
 }
 
@@ -166,7 +176,7 @@ void Tilings::releaseLearningData() {
     eTraces = nullptr;
     storedActiveIndices = nullptr;
     ARRAY_SIZE = 0;
-    eTracesMap.clear();
+    traceStore->forget();
     episodeIndexHistorySet.clear();
     if (activeTiles != nullptr) {
         for (int t = 0; t < TILINGS; ++t) activeTiles[t] = -1;
@@ -297,32 +307,13 @@ void Tilings::initWeights(const double (*initFunctionPtr)()) {
 }
 
 void Tilings::initEligibilityTraces() {
-    switch (traceStorage) {
-        case Types::ARRAY:
-            // Without geometry there is nothing to trace.
-            if (weights == nullptr) return;
-            if (eTraces == nullptr) eTraces = allocateMemoryWeights();
-            if (eTraces == nullptr) return;
-            for (int i = 0; i < ARRAY_SIZE; ++i) eTraces[i] = 0.0;
-            return;
-        case Types::MAP: clearTraceMap(); return;
-    }
-    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
+    // The trace array is made once, then reused until the layout changes.
+    if (traceStorage == Types::ARRAY && eTraces == nullptr && weights != nullptr) eTraces = allocateMemoryWeights();
+    traceStore->clear(__func__, __LINE__);
 }
 
 void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
-    const double FACTOR = GAMMA * LAMBDA;
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces == nullptr) {
-                TEMBRA_ERROR(tembra_text::NO_TRACE_ARRAY_TO_DECAY);
-                return;
-            }
-            tembra_traces::decay(eTraces, ARRAY_SIZE, FACTOR);
-            return;
-        case Types::MAP: tembra_traces::decay(eTracesMap, FACTOR); return;
-    }
-    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
+    traceStore->decay(GAMMA * LAMBDA, __func__, __LINE__);
 }
 
 void Tilings::addToStoredIndices(const double value) {
@@ -338,31 +329,12 @@ void Tilings::updateWeights(const double ALPHA, const double DELTA) {
         return;
     }
     const double FACTOR = ALPHA * DELTA;
-    switch (traceStorage) {
-        case Types::ARRAY:
-            if (eTraces != nullptr) {
-                tembra_traces::addAlong(weights, eTraces, ARRAY_SIZE, FACTOR);
-            } else if (storedActiveIndices != nullptr) {
-                addToStoredIndices(FACTOR);
-            } else {
-                TEMBRA_ERROR("traceStorage == ARRAY and eTraces == 0 and storedActiveIndices == 0"
-                             << " --> Set traceStorage to MAP"
-                             << " or call initEligibilityTraces or storeState before calling updateWeights!");
-            }
-            return;
-        case Types::MAP:
-            if (!eTracesMap.empty()) {
-                tembra_traces::addAlong(weights, ARRAY_SIZE, eTracesMap, FACTOR);
-            } else if (storedActiveIndices != nullptr) {
-                addToStoredIndices(FACTOR);
-            } else {
-                TEMBRA_ERROR("traceStorage == MAP and eTracesMap == empty and storedActiveIndices == 0"
-                             << " --> Set traceStorage to ARRAY"
-                             << " or call initEligibilityTraces or storeState before calling updateWeights!");
-            }
-            return;
+    if (traceStore->updateAlong(FACTOR, __func__, __LINE__)) return;
+    if (storedActiveIndices != nullptr) {
+        addToStoredIndices(FACTOR);
+    } else {
+        traceStore->reportNothingToUpdate("storedActiveIndices == 0", __func__, __LINE__);
     }
-    TEMBRA_ERROR(tembra_text::UNKNOWN_TRACE_STORAGE << static_cast<int>(traceStorage));
 }
 
 void Tilings::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {
@@ -564,7 +536,7 @@ bool Tilings::readCounts(FILE* file, const char* function) {
                                      << " --> a group needs at least one tiling and one variable");
         return false;
     }
-    if (readStorage != Types::MAP && readStorage != Types::ARRAY) {
+    if (readStorage != Types::MAP && readStorage != Types::ARRAY && readStorage != Types::SPARSE) {
         TEMBRA_ERROR_AT(function, __LINE__, tembra_text::UNKNOWN_TRACE_STORAGE << readStorage);
         return false;
     }

@@ -21,6 +21,27 @@ inline void copyWithoutAction(const double* from, const int size, const int acti
     }
 }
 
+// Copies the size weights of from, blocks of actions runs of run weights
+// each, into to with a run for one more action appended to every block,
+// its weights from one call of init each, in index order. to holds
+// size / actions * (actions + 1) weights.
+inline void copyWithNewAction(const double* from, const int size, const int actions, const int run,
+                              const double (*init)(), double* to) {
+    int next = 0;
+    for (int block = 0; block < size; block += actions * run) {
+        for (int w = 0; w < actions * run; ++w) to[next++] = from[block + w];
+        for (int w = 0; w < run; ++w) to[next++] = init();
+    }
+}
+
+// The number of weights of a layout of size weights for actions actions
+// when one more action is added; -1 when that would not fit an int.
+inline long long sizeWithNewAction(const int size, const int actions) {
+    if (actions < 1) return -1;
+    const long long grown = static_cast<long long>(size) / actions * (actions + 1LL);
+    return grown > 2147483647LL ? -1 : grown;
+}
+
 }  // namespace tembra_actions
 
 #endif

@@ -70,9 +70,18 @@ const bool ActionValueFunction::checkActions(const char* function, const int lin
 }
 
 void ActionValueFunction::registerAction(const AbstractAction* action) {
+    // An action without weights would read as some fixed value at every
+    // step and might never be left: it is refused (addAction has said why)
+    // and, as it was handed over, destroyed.
+    if (!addAction()) {
+        delete action;
+        return;
+    }
     registeredActions.push_back(action);
     ACTIONS++;
 }
+
+const bool ActionValueFunction::addAction() { return true; }
 
 const bool ActionValueFunction::validIndex(const int actionIndex) const {
     // ACTIONS is what callers see; the registry size guards against a

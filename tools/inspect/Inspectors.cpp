@@ -49,6 +49,7 @@ const char* storageName(const Types::TRACE_STORAGE storage) {
     switch (storage) {
         case Types::MAP: return "MAP";
         case Types::ARRAY: return "ARRAY";
+        case Types::SPARSE: return "SPARSE";
     }
     return "unknown";
 }
