@@ -25,6 +25,7 @@ void bindTypes(py::module_& m) {
     py::enum_<Types::TRACE_STORAGE>(types, "TRACE_STORAGE", "Where eligibility traces are kept")
         .value("MAP", Types::MAP)
         .value("ARRAY", Types::ARRAY)
+        .value("SPARSE", Types::SPARSE)
         .export_values();
     py::class_<Types::TILINGS_VAR_STRUCT>(types, "TILINGS_VAR_STRUCT", "One tiled variable of a tilings group")
         .def(py::init([](int id, double resolution, Types::TILE_TYPE tileType) {

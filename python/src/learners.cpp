@@ -274,6 +274,15 @@ void bindTembra(py::module_& m) {
             "saveConf", [](const Tembra& t) { t.Tembra::saveConf(); }, "Writes the configuration file")
         .def(
             "loadConf", [](Tembra& t) { t.Tembra::loadConf(); }, "Reads the configuration file (or writes it)")
+        .def(
+            "setSignalPollInterval",
+            [](Tembra& t, const int steps) {
+                if (steps < 1) throw py::value_error("the poll interval is a number of steps >= 1");
+                t.setSignalPollInterval(steps);
+            },
+            py::arg("steps"),
+            "Polls the control signals after every steps-th step and at the end of each episode (default 1)")
+        .def("getSignalPollInterval", &Tembra::getSignalPollInterval)
         .def_readwrite("ALPHA", &TembraAccess::ALPHA)
         .def_readwrite("LAMBDA", &TembraAccess::LAMBDA)
         .def_readwrite("GAMMA", &TembraAccess::GAMMA)

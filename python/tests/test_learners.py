@@ -124,8 +124,10 @@ def send_from_child(signum):
         (signal.SIGTERM, send_from_child, "SIGTERM received --> stop learning (after episode)"),
     ],
 )
-def test_sigint_stops_after_the_step_and_sigterm_after_the_episode(corridor, capfd, signum, send, notice):
+@pytest.mark.parametrize("interval", [1, 4])
+def test_sigint_stops_after_the_step_and_sigterm_after_the_episode(corridor, capfd, signum, send, notice, interval):
     agent = corridor(episodes=50)
+    agent.setSignalPollInterval(interval)
 
     def on_step(agent, name):
         if name == "takeAction" and agent.episodes == 2 and agent.steps == 3:
@@ -138,7 +140,8 @@ def test_sigint_stops_after_the_step_and_sigterm_after_the_episode(corridor, cap
     assert agent.episodes == 2
     episode, steps, cell = agent.finished[-1]
     if signum == signal.SIGINT:
-        assert (agent.sigIntRcvd, steps) == (True, 3)
+        # Polled after the step, or at the next multiple of the interval.
+        assert (agent.sigIntRcvd, steps) == (True, 3 if interval == 1 else 4)
     else:
         assert (agent.sigTermRcvd, cell) == (True, 6)
     # As in C++, the loop stays stopped until the flag is cleared.

@@ -124,6 +124,7 @@ def bad_arguments():
         (lambda: tembra.ActionTilings(2, [(0, 0.1, "CLIP")]), TypeError, ""),
         (lambda: tembra.StateLookupTable("/nonexistent/v"), FileNotFoundError, "nonexistent"),
         (lambda: tembra.getRandomIndex(0), ValueError, "n >= 1"),
+        (lambda: tembra.Sarsa("/dev/null").setSignalPollInterval(0), ValueError, ">= 1"),
         (lambda: setattr(tembra.Sarsa("/dev/null"), "TRACES", 1), TypeError, ""),
         (lambda: setattr(tembra.Sarsa("/dev/null"), "avfPtr", tembra.StateLookupTable(tembra.State())), TypeError,
          "ActionValueFunction"),
