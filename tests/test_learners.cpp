@@ -747,6 +747,12 @@ TEST(Learners, OwnTheirValueFunctionAndRunNothingWithoutAUsableOne) {
         EXPECT_EQ(errors[0].rfind("actionIndex 1 ", 0), 0u) << errors[0];
         EXPECT_NE(errors[0].find("bind the actions with setAction"), std::string::npos) << errors[0];
     }
+    // Nor does a value function without any action: one report, no step.
+    Agent<Sarsa> f(dir.file("sarsa.conf"), new RecordingQ(rec, {}), &rec);
+    Agent<Watkins> g(dir.file("watkins.conf"), new RecordingQ(rec, {}), &rec);
+    for (const Messages& errors : {runLoop(f).errors, runLoop(g).errors}) {
+        EXPECT_EQ(errors, Messages{"No actions registered! --> Register actions first!"});
+    }
     EXPECT_TRUE(rec.calls.empty());
 }
 

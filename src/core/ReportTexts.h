@@ -39,6 +39,8 @@ inline std::string bytesAfterBody(const long long count) {
 // An action index whose registry slot holds no action object: a Q function
 // loaded from a file has only such slots until the program binds its
 // actions, and a program that carries out that action would crash.
+inline constexpr char NO_ACTIONS[] = "No actions registered! --> Register actions first!";
+
 inline std::string unboundAction(const int actionIndex) {
     return "actionIndex " + std::to_string(actionIndex) +
            " holds no action --> bind the actions with setAction (a Q function loaded from a file has none)";

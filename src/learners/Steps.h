@@ -1,7 +1,10 @@
 #ifndef TEMBRA_STEPS_H
 #define TEMBRA_STEPS_H
 
+#include <string>
+
 #include "ActionValueFunction.h"
+#include "core/ReportTexts.h"
 #include "Tembra.h"
 #include "ValueFunction.h"
 
@@ -42,6 +45,17 @@ inline int firstUnboundAction(const ActionValueFunction& valueFunction) {
         if (valueFunction.getAction(a) == nullptr) return a;
     }
     return -1;
+}
+
+// Why the action learners cannot start on this value function (no actions
+// at all, or a slot without its action), or nothing when they can. Every
+// step would otherwise report, and the program's takeAction would get no
+// action to carry out.
+inline std::string whyActionsUnusable(const ActionValueFunction* valueFunction) {
+    if (valueFunction == nullptr) return "";
+    if (valueFunction->getNumberOfActions() == 0) return tembra_text::NO_ACTIONS;
+    const int unbound = firstUnboundAction(*valueFunction);
+    return unbound >= 0 ? tembra_text::unboundAction(unbound) : "";
 }
 
 }  // namespace tembra_steps

@@ -14,9 +14,9 @@ Watkins::~Watkins() {
 const bool Watkins::checkValueFunction() const { return avfPtr != nullptr; }
 
 void Watkins::controlLoop() {
-    const int unbound = avfPtr != nullptr ? tembra_steps::firstUnboundAction(*avfPtr) : -1;
-    if (unbound >= 0) {
-        TEMBRA_ERROR(tembra_text::unboundAction(unbound));
+    const std::string unusable = tembra_steps::whyActionsUnusable(avfPtr);
+    if (!unusable.empty()) {
+        TEMBRA_ERROR(unusable);
         return;
     }
     Tembra::controlLoop();

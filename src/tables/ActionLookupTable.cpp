@@ -25,7 +25,7 @@ ActionLookupTable::~ActionLookupTable() = default;
 
 void ActionLookupTable::create() {
     if (ACTIONS < 1) {
-        TEMBRA_ERROR("No actions registered! --> Register actions first!");
+        TEMBRA_ERROR(tembra_text::NO_ACTIONS);
         return;
     }
     // A second create() replaces the table: buildTable releases the old

@@ -63,7 +63,7 @@ void ActionValueFunction::destroyActions() {
 
 const bool ActionValueFunction::checkActions(const char* function, const int line) const {
     if (ACTIONS < 1) {
-        TEMBRA_ERROR_AT(function, line, "No actions registered! --> Register actions first!");
+        TEMBRA_ERROR_AT(function, line, tembra_text::NO_ACTIONS);
         return false;
     }
     return true;
