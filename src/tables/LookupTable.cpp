@@ -173,7 +173,8 @@ void LookupTable::updateWeights(const double ALPHA, const double DELTA) {
         return;
     }
     const double FACTOR = ALPHA * DELTA;
-    if (traceStore->updateAlong(FACTOR, __func__, __LINE__)) return;
+    if (traceStore->updateAlong(traceStorage, weights, eTraces, eTracesMap, ARRAY_SIZE, FACTOR, __func__, __LINE__))
+        return;
     if (storedActiveIndex != -1) {
         addToStoredIndex(FACTOR, __func__);
     } else {
@@ -191,7 +192,7 @@ void LookupTable::addToStoredIndex(const double value, const char* function) {
 }
 
 void LookupTable::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
-    traceStore->decay(GAMMA * LAMBDA, __func__, __LINE__);
+    traceStore->decay(traceStorage, eTraces, eTracesMap, ARRAY_SIZE, GAMMA * LAMBDA, __func__, __LINE__);
 }
 
 void LookupTable::checkWeightLimit(const double MIN_WEIGHT, const double MAX_WEIGHT) {

@@ -313,7 +313,7 @@ void Tilings::initEligibilityTraces() {
 }
 
 void Tilings::updateEligibilityTraces(const double GAMMA, const double LAMBDA) {
-    traceStore->decay(GAMMA * LAMBDA, __func__, __LINE__);
+    traceStore->decay(traceStorage, eTraces, eTracesMap, ARRAY_SIZE, GAMMA * LAMBDA, __func__, __LINE__);
 }
 
 void Tilings::addToStoredIndices(const double value) {
@@ -329,7 +329,8 @@ void Tilings::updateWeights(const double ALPHA, const double DELTA) {
         return;
     }
     const double FACTOR = ALPHA * DELTA;
-    if (traceStore->updateAlong(FACTOR, __func__, __LINE__)) return;
+    if (traceStore->updateAlong(traceStorage, weights, eTraces, eTracesMap, ARRAY_SIZE, FACTOR, __func__, __LINE__))
+        return;
     if (storedActiveIndices != nullptr) {
         addToStoredIndices(FACTOR);
     } else {
