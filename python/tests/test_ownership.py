@@ -32,8 +32,7 @@ class Agent(tembra.Sarsa):
         return -1.0
 
     def finishEpisode(self):
-        if self.episodes % 2 == 0:
-            self.continueLearning = False
+        self.continueLearning = self.episodes % 2 != 0
 
 
 def build(conf):
@@ -48,34 +47,25 @@ def build(conf):
     values.registerTiling(group)
     learner = Agent(str(conf))
     learner.avfPtr = values
-    objects = {"learner": learner, "values": values, "state": state, "group": group, "view": group.weights}
-    return objects, weakref.ref(action)
+    return {"learner": learner, "values": values, "state": state, "group": group, "view": group.weights}, weakref.ref(action)
 
 
-def use(name, thing):
-    if name == "learner":
-        thing.continueLearning = True
-        thing.controlLoop()
-    elif name == "values":
-        thing.setState()
-        thing.setGreedyActionIndex()
-        thing.getActionValue(1)
-    elif name == "state":
-        thing.setValueDbl(1, 0.7)
-    elif name == "group":
-        assert thing.getNumberOfTilings() == 2
-    else:
-        numpy.add(thing, 0.5, out=thing)
+USES = {
+    "learner": lambda learner: (setattr(learner, "continueLearning", True), learner.controlLoop()),
+    "values": lambda values: (values.setState(), values.setGreedyActionIndex(), values.getActionValue(1)),
+    "state": lambda state: state.setValueDbl(1, 0.7),
+    "group": lambda group: numpy.testing.assert_equal(group.getNumberOfTilings(), 2),
+    "view": lambda view: numpy.add(view, 0.5, out=view),
+}
 
 
-@pytest.mark.parametrize("order", list(itertools.permutations(["learner", "values", "state", "group", "view"])),
-                         ids="-".join)
+@pytest.mark.parametrize("order", list(itertools.permutations(USES)), ids="-".join)
 def test_references_can_be_dropped_in_any_order(tmp_path, order):
     objects, action = build(tmp_path / "agent.conf")
     for name in order:
         del objects[name]
         for other in objects:
-            use(other, objects[other])
+            USES[other](objects[other])
     gc.collect()
     # The last reference took the learner, and with it everything it owned.
     assert action() is None
@@ -83,20 +73,20 @@ def test_references_can_be_dropped_in_any_order(tmp_path, order):
 
 def test_nothing_is_handed_over_twice(tmp_path):
     objects, _ = build(tmp_path / "agent.conf")
-    with pytest.raises(ValueError, match="State belongs to another"):
-        tembra.StateLookupTable(objects["state"])
-    with pytest.raises(ValueError, match="owns a value function already"):
-        objects["learner"].avfPtr = tembra.ActionLookupTable(tembra.State())
-    with pytest.raises(ValueError, match="value function belongs to another"):
-        tembra.Watkins(str(tmp_path / "other.conf")).avfPtr = objects["values"]
-    with pytest.raises(ValueError, match="group belongs to another"):
-        tembra.ActionTileCoding(tembra.State()).registerTiling(objects["group"])
-    assert objects["learner"].avfPtr is objects["values"]
-    assert objects["values"].getStatePtr() is objects["state"]
+    for give, message in [(lambda: tembra.StateLookupTable(objects["state"]), "State belongs to another"),
+                          (lambda: setattr(objects["learner"], "avfPtr", tembra.ActionLookupTable(tembra.State())),
+                           "owns a value function already"),
+                          (lambda: setattr(tembra.Watkins(str(tmp_path / "w.conf")), "avfPtr", objects["values"]),
+                           "value function belongs to another"),
+                          (lambda: tembra.ActionTileCoding(tembra.State()).registerTiling(objects["group"]),
+                           "group belongs to another")]:
+        with pytest.raises(ValueError, match=message):
+            give()
+    assert objects["learner"].avfPtr is objects["values"] and objects["values"].getStatePtr() is objects["state"]
     assert objects["values"].groups == [objects["group"]]
 
 
-def test_groups_the_library_deleted_leave_detached_wrappers(tmp_path, capfd):
+def test_groups_the_library_deleted_leave_detached_wrappers(tmp_path):
     objects, _ = build(tmp_path / "agent.conf")
     values, group = objects["values"], objects["group"]
     refused = tembra.ActionTilings(2, [(5, 0.25, tembra.Types.CLIP)])
@@ -117,8 +107,8 @@ def test_groups_the_library_deleted_leave_detached_wrappers(tmp_path, capfd):
     assert values.getNumberOfGroups() == 1 and values.groups[0].getNumberOfTilings() == 2
 
 
-def test_objects_the_library_made_keep_their_owner_alive(tmp_path):
-    objects, _ = build(tmp_path / "agent.conf")
+def test_objects_the_library_made_keep_their_owner_alive_and_cycles_are_collected(tmp_path):
+    objects, action = build(tmp_path / "agent.conf")
     objects["values"].save(tmp_path / "q")
     loaded = tembra.ActionTileCoding(tmp_path / "q")
     state, group = loaded.getStatePtr(), loaded.groups[0]
@@ -132,17 +122,11 @@ def test_objects_the_library_made_keep_their_owner_alive(tmp_path):
     del state, group
     gc.collect()
     assert owner() is None
-
-
-def test_an_agent_in_a_reference_cycle_is_collected(tmp_path):
-    class Keeper(Agent):
-        pass
-
-    objects, action = build(tmp_path / "agent.conf")
+    # A learner that refers to itself and to what it owns.
     agent = objects.pop("learner")
     agent.values, agent.state, agent.myself = objects.pop("values"), objects.pop("state"), agent
     objects.clear()
-    use("learner", agent)
+    USES["learner"](agent)
     collected = weakref.ref(agent)
     del agent
     gc.collect()
