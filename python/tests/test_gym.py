@@ -111,7 +111,3 @@ def test_what_does_not_fit_the_spaces_is_refused(tmp_path, space, options, messa
     with pytest.raises(ValueError, match=message):
         Agent(one_step(True, space), config=tmp_path / "x.conf", **options)
 
-
-def test_given_bounds_replace_infinite_ones(tmp_path):
-    agent = Agent(one_step(True, box([-numpy.inf], [numpy.inf])), "td", "network", config=tmp_path / "n.conf", bounds=[(0.0, 2.0)], policy=lambda o: 0)
-    assert (agent.state.getMinValueDbl(0), agent.state.getMaxValueDbl(0)) == (0.0, 2.0)

@@ -6,7 +6,6 @@ import subprocess
 import sys
 import threading
 import time
-import weakref
 
 import pytest
 
@@ -41,33 +40,6 @@ def test_a_hook_result_of_the_wrong_type_raises_TypeError(corridor, hook, result
     setattr(agent, hook, lambda: result)
     with pytest.raises(TypeError, match=message):
         agent.controlLoop()
-
-
-def test_an_agent_without_a_hook_is_refused_before_any_episode(tmp_path):
-    class NoReward(tembra.Sarsa):
-        setInitialState = takeAction = lambda self: None
-        observeState = lambda self: False
-
-    agent = NoReward(str(tmp_path / "a.conf"))
-    with pytest.raises(TypeError, match="calculateReward"):
-        agent.controlLoop()
-    assert agent.episodes == 0
-    # Nothing of the refused start keeps the agent alive.
-    gone = weakref.ref(agent)
-    del agent
-    assert gone() is None
-
-
-def test_overrides_of_the_library_operations_are_called_and_reach_the_library_versions(corridor, capfd):
-    agent = corridor(episodes=2)
-    calls = []
-    agent.step = lambda: calls.append(agent.steps) or tembra.Sarsa.step(agent)
-    agent.sigUsr2 = lambda: calls.append("usr2")
-    agent.on_step = lambda a, name: name == "takeAction" and a.episodes == 1 and os.kill(os.getpid(), signal.SIGUSR2)
-    agent.controlLoop()
-    steps = [step for step in calls if step != "usr2"]
-    assert steps == list(range(agent.finished[0][1])) + list(range(agent.finished[1][1]))
-    assert "usr2" in calls and "SIGUSR2 received" not in capfd.readouterr().out
 
 
 def wait_until_pending(signum):
