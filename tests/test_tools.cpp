@@ -23,12 +23,7 @@
 #include "StateTileCoding.h"
 #include "TestSupport.h"
 
-using test_support::Bytes;
-using test_support::linesOf;
-using test_support::readFile;
-using test_support::readText;
-using test_support::TempDir;
-using test_support::writeText;
+using namespace test_support;
 using testing::HasSubstr;
 
 namespace {
@@ -53,11 +48,7 @@ const char* const SWEEP = TEMBRA_SWEEP_PROGRAM;
 #define SKIP_UNLESS_INSTALLED(name) \
     if (std::system("command -v " name " > /dev/null 2>&1") != 0) GTEST_SKIP() << name " is not installed"
 
-std::string quote(const std::string& word) {
-    std::string quoted = "'";
-    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
+std::string quote(const std::string& path) { return "'" + path + "'"; }  // a path without quotes in it
 
 // A built program as a command word, behind the cross build's emulator.
 std::string program(const char* path) {
@@ -109,37 +100,37 @@ State* newState(const char* name = nullptr, const double high = 0) {
 }
 
 template <class V>
-int save(V&& values, const std::string& file) {
+int save(V&& values, const std::string& file, const bool ramped = true) {
     rampCounter = 0;
-    values.initWeights(ramp);
+    if (ramped) values.initWeights(ramp);
     return values.save(file);
-}
-
-int writeLookupQ(const std::string& file) {
-    ActionLookupTable q(newState());
-    for (int a = 0; a < 3; ++a) q.registerAction(new Move());
-    q.create();
-    return save(q, file);
 }
 
 // --- tembra-inspect -----------------------------------------------------------
 
-TEST(ToolsInspect, DescribesEveryKindTheLibraryWritesAndListsItsWeights) {
+TEST(Tools, InspectDescribesEveryKindAndBothRefuseWhatTheyCannotUseWithAStatusAndAReason) {
     SKIP_WITHOUT(INSPECT);
     const struct {
         std::string kind;
         int (*write)(const std::string&);
         std::string description;
         std::vector<std::pair<std::size_t, std::string>> weights;  // line, text; "" one line past the last
-    } cases[] = {
+    } kinds[] = {
         {"lookup-v", [](const std::string& f) { return save(StateLookupTable(newState()), f); },
          "state        2 INT variables\n  0  row     [0, 2]\n  1  column  [-1, 1]\n"
          "table        strides 3 1, ARRAY_SIZE 9, traces MAP\nweights      9: min -1, mean 1, max 3\n",
-         {{0, "index,row,column,weight"}, {6, "5,1,1,1.5"}, {9, "8,2,1,3"}, {10, ""}}},
+         {{0, "index,row,column,weight"}, {6, "5,1,1,1.5"}, {10, ""}}},
         // Row-major over (row, column), the action fastest within a state.
-        {"lookup-q", writeLookupQ,
-         "table        strides 9 3, ARRAY_SIZE 27, traces MAP\nACTIONS      3\nweights      27: min -1, mean 5.5, max 12\n",
-         {{0, "index,state,row,column,action,weight"}, {1, "0,0,0,-1,0,-1"}, {6, "5,1,0,0,2,1.5"}, {23, "22,7,2,0,1,10"}, {28, ""}}},
+        {"lookup-q",
+         [](const std::string& f) {
+             ActionLookupTable q(newState());
+             for (int a = 0; a < 3; ++a) q.registerAction(new Move());
+             q.create();
+             return save(q, f);
+         },
+         "table        strides 9 3, ARRAY_SIZE 27, traces MAP\nACTIONS      3\n"
+         "weights      27: min -1, mean 5.5, max 12\n",
+         {{0, "index,state,row,column,action,weight"}, {6, "5,1,0,0,2,1.5"}, {23, "22,7,2,0,1,10"}, {28, ""}}},
         // 2 x 3 input-hidden and 3 x 1 hidden-output weights: -1 ... 3.
         {"network",
          [](const std::string& f) {
@@ -147,9 +138,10 @@ TEST(ToolsInspect, DescribesEveryKindTheLibraryWritesAndListsItsWeights) {
              network.setScaleFactor(0, 0.05);
              return save(network, f);
          },
-         "state        1 DOUBLE variable\n  0  position  [0, 20]\nnetwork      layers 2 (inputs, bias included), 3 "
-         "(hidden, extra neuron included), 1 (output)\n             scale factors 0.05\nweights      9: min -1, mean 1, max 3\n",
-         {{0, "index,layer,from,to,weight"}, {5, "4,input-hidden,1,1,1"}, {7, "6,hidden-output,0,0,2"}, {9, "8,hidden-output,2,0,3"}, {10, ""}}},
+         "state        1 DOUBLE variable\n  0  position  [0, 20]\nnetwork      layers 2 (inputs, bias included), "
+         "3 (hidden, extra neuron included), 1 (output)\n             scale factors 0.05\n"
+         "weights      9: min -1, mean 1, max 3\n",
+         {{0, "index,layer,from,to,weight"}, {5, "4,input-hidden,1,1,1"}, {9, "8,hidden-output,2,0,3"}, {10, ""}}},
         // [0, 8] at resolution 0.5 in 4 tilings: 4 tiles of width 2; WRAP one more.
         {"tiles-v",
          [](const std::string& f) {
@@ -158,11 +150,11 @@ TEST(ToolsInspect, DescribesEveryKindTheLibraryWritesAndListsItsWeights) {
              StateTileCoding v(state);
              v.registerTiling(new StateTilings(4, {{0, 0.5, Types::CLIP}}));
              v.registerTiling(new StateTilings(2, {{0, 0.5, Types::WRAP}, {1, 0.25, Types::CIRCLE}}));
-             return v.save(f);
+             return save(v, f, false);
          },
          "tile coding  2 groups, 6 tilings in all\n  group 0    4 tilings, ARRAY_SIZE 16, traces MAP\n"
-         "             position: CLIP, 4 tiles of width 2, resolution 0.5\n  group 1    2 tilings, ARRAY_SIZE 72, "
-         "traces MAP\n             position: WRAP, 9 tiles of width 1, resolution 0.5\n"
+         "             position: CLIP, 4 tiles of width 2, resolution 0.5\n  group 1    2 tilings, ARRAY_SIZE "
+         "72, traces MAP\n             position: WRAP, 9 tiles of width 1, resolution 0.5\n"
          "             velocity: CIRCLE, 4 tiles of width 0.5, resolution 0.25\n",
          {{0, "group,index,tiling,tile,weight"}, {6, "0,5,1,1,0"}}},
         // Weight 4 of a group of 4 tilings and 3 actions: tile 0, action 1, tiling 0.
@@ -171,44 +163,35 @@ TEST(ToolsInspect, DescribesEveryKindTheLibraryWritesAndListsItsWeights) {
              ActionTileCoding q(newState("position", 8.0));
              for (int a = 0; a < 3; ++a) q.registerAction(new Move());
              q.registerTiling(new ActionTilings(4, {{0, 0.5, Types::CLIP}}));
-             return q.save(f);
+             return save(q, f, false);
          },
-         "  group 0    4 tilings, ARRAY_SIZE 48, traces MAP\n             position: CLIP, 4 tiles of width 2, resolution "
-         "0.5\nACTIONS      3\n",
+         "tile coding  1 group, 4 tilings in all\n  group 0    4 tilings, ARRAY_SIZE 48, traces MAP\n"
+         "             position: CLIP, 4 tiles of width 2, resolution 0.5\nACTIONS      3\n",
          {{0, "group,index,tiling,tile,action,weight"}, {5, "0,4,0,0,1,0"}, {14, "0,13,1,1,0,0"}, {49, ""}}},
     };
     TempDir dir;
-    for (const auto& c : cases) {
+    for (const auto& c : kinds) {
         SCOPED_TRACE(c.kind);
         ASSERT_EQ(c.write(dir.file(c.kind)), 0);
         const Result r = run(dir, program(INSPECT) + " " + c.kind);
-        ASSERT_EQ(r.status, 0) << r.err;
-        EXPECT_EQ(r.out.rfind("file         " + c.kind + "\nkind         " + c.kind + ": ", 0), 0u) << r.out;
+        EXPECT_EQ(r.out.rfind("file         " + c.kind + "\nkind         " + c.kind + ": ", 0), 0u) << r.err;
         EXPECT_THAT(r.out, HasSubstr(c.description));
         EXPECT_THAT(r.out, testing::Not(HasSubstr("also readable")));
-        const std::vector<std::string> weights = linesOf(run(dir, program(INSPECT) + " " + c.kind + " --weights").out + "\n");
-        for (const auto& line : c.weights) EXPECT_EQ(weights.at(line.first), line.second);
+        const std::vector<std::string> rows = linesOf(run(dir, program(INSPECT) + " --weights " + c.kind).out);
+        for (const auto& line : c.weights) EXPECT_EQ(rows.size() > line.first ? rows[line.first] : "", line.second);
     }
-}
 
-TEST(Tools, RefuseDamagedAndForeignFilesInOneLineAndUsageErrorsWithStatusTwo) {
-    SKIP_WITHOUT(INSPECT);
-    TempDir dir;
-    ASSERT_EQ(writeLookupQ(dir.file("table.q")), 0);
-    ASSERT_EQ(save(NeuralNetwork(newState("position", 20.0), 2), dir.file("network.v")), 0);
-    const Bytes q = readFile(dir.file("table.q")), n = readFile(dir.file("network.v"));
-    const auto write = [&](const std::string& name, const Bytes& bytes, const std::size_t size, const Bytes& more = {}) {
-        Bytes b(bytes.begin(), bytes.begin() + static_cast<long>(size));
-        b.insert(b.end(), more.begin(), more.end());
-        test_support::writeFile(dir.file(name), b);
-    };
+    const Bytes q = readFile(dir.file("lookup-q")), n = readFile(dir.file("network"));
+    const auto cut = [](const Bytes& bytes, const long drop) { return Bytes(bytes.begin(), bytes.end() - drop); };
     // Cut inside the State block, inside the body, one byte short; longer.
-    write("cut1.q", q, 1);
-    write("cut40.q", q, 40);
-    write("short.q", q, q.size() - 1);
-    write("short.v", n, n.size() - 8);
-    write("longer.q", q, q.size(), {0, 7});
-    write("longer1.q", q, q.size(), {0});
+    writeFile(dir.file("cut.q"), cut(q, static_cast<long>(q.size()) - 40));
+    writeFile(dir.file("short.q"), cut(q, 1));
+    writeFile(dir.file("short.v"), cut(n, 8));
+    Bytes longer = q;
+    longer.push_back(0);
+    writeFile(dir.file("longer1.q"), longer);
+    longer.push_back(7);
+    writeFile(dir.file("longer.q"), longer);
     writeText(dir.file("notes.txt"), "ALPHA 0.1\nLAMBDA 0.5\n");
     // Counts that promise more than the file holds.
     writeText(dir.file("huge.bin"), std::string("\xff\xff\xff\x7f\x01\x00\x00\x00\xff\xff\xff\x7f", 12));
@@ -223,8 +206,7 @@ TEST(Tools, RefuseDamagedAndForeignFilesInOneLineAndUsageErrorsWithStatusTwo) {
         bool onStdout;  // where the phrase is; the other stream stays empty but for usage errors
         std::string phrase;
     } cases[] = {
-        {INSPECT, "cut1.q", 1, false, unreadable},
-        {INSPECT, "cut40.q", 1, false, unreadable},
+        {INSPECT, "cut.q", 1, false, unreadable},
         {INSPECT, "short.q", 1, false, unreadable},
         {INSPECT, "short.v", 1, false, unreadable},
         {INSPECT, "notes.txt", 1, false, unreadable},
@@ -234,14 +216,11 @@ TEST(Tools, RefuseDamagedAndForeignFilesInOneLineAndUsageErrorsWithStatusTwo) {
         {INSPECT, "empty", 1, false, "empty file"},
         {INSPECT, "missing.v", 1, false, "No such file or directory"},
         {INSPECT, ".", 1, false, "is a directory"},
-        // With a kind, the reader's own reason.
-        {INSPECT, "--kind network table.q", 1, false, "not readable as network: "},
-        {INSPECT, "--kind lookup-v network.v", 1, false, "not readable as lookup-v: "},
+        {INSPECT, "--kind network lookup-q", 1, false, "not readable as network: "},  // the reader's own reason
         // The configuration check, line by line.
         {INSPECT, "--config good.conf", 0, true, "good.conf: ok\n"},
         {INSPECT, "--config=bad.conf", 1, true, "bad.conf:2: EPSILON '= 0.1' is not a number"},
-        {INSPECT, "--config=bad.conf", 1, true, "\nbad.conf:3: TRACES 'none\\x0d' is not one of NONE, REPLACING or "},
-        {INSPECT, "--config missing.conf", 1, false, "No such file or directory"},
+        {INSPECT, "--config=bad.conf", 1, true, "\nbad.conf:3: TRACES 'none\\x0d' is not one of NONE, REPLACING"},
         // Usage errors: status 2, and why.
         {INSPECT, "", 2, false, usage},
         {INSPECT, "good.conf good.conf", 2, false, "one file at a time"},
@@ -249,14 +228,12 @@ TEST(Tools, RefuseDamagedAndForeignFilesInOneLineAndUsageErrorsWithStatusTwo) {
         {INSPECT, "--kind tiles good.conf", 2, false, "unknown kind 'tiles' (known: lookup-v, lookup-q, "},
         {INSPECT, "--bogus good.conf", 2, false, "unknown option --bogus"},
         {INSPECT, "--config good.conf --weights", 2, false, "--config goes without --kind and --weights"},
-        {INSPECT, "--config good.conf good.conf", 2, false, "one file at a time"},
         {INSPECT, "--help", 0, true, "--config FILE  check a configuration file"},
         // One line, and where to look for more (the sweep's refusals: test_tool_modules.cpp).
         {SWEEP, "--set ALPHA=0.1 --out runs -- /bin/echo", 2, false,
          "tembra-sweep: the command does not use {conf}: every run would learn with the same configuration (see "
          "tembra-sweep --help)\n"},
         {SWEEP, "--summarize nowhere", 1, false, "tembra-sweep: nowhere is not a sweep directory (no runs.tsv)\n"},
-        {SWEEP, "--help", 0, true, "usage: tembra-sweep [--base FILE]"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.arguments);
@@ -269,28 +246,19 @@ TEST(Tools, RefuseDamagedAndForeignFilesInOneLineAndUsageErrorsWithStatusTwo) {
         EXPECT_EQ(linesOf(r.err).size(), 1u) << r.err;
         EXPECT_EQ(r.err.rfind("tembra-inspect: " + c.arguments.substr(c.arguments.rfind(' ') + 1) + ": ", 0), 0u);
     }
-    const std::string bad = run(dir, program(INSPECT) + " --config=bad.conf").out;
-    EXPECT_EQ(bad.rfind("bad.conf:2: EPSILON", 0), 0u) << "in the order of the lines: " << bad;
 }
 
 // --- tembra-sweep -------------------------------------------------------------
 
 TEST(ToolsSweep, RunsWithGnuParallelAndSummarisesOverSeeds) {
-    SKIP_WITHOUT(SWEEP);
+    SKIP_WITHOUT(TEMBRA_EXAMPLE_CLIFF_WALKING);
     SKIP_UNLESS_INSTALLED("parallel");
     TempDir dir;
     writeText(dir.file("base.conf"), "GAMMA 1\nACTION_SELECTION EPSILON_GREEDY\nTRACES NONE\n");
-    const Result r = run(dir, program(SWEEP) + " --base base.conf --set ALPHA=0.1,0.5 --set EPSILON=0.05,0.2 --seeds 1-3"
-                                               " --out runs --jobs 2 -- " + program(TEMBRA_EXAMPLE_CLIFF_WALKING) +
+    const Result r = run(dir, program(SWEEP) + " --base base.conf --set ALPHA=0.1,0.5 --set EPSILON=0.05,0.2" +
+                                  " --seeds 1-3 --out runs --jobs 2 -- " + program(TEMBRA_EXAMPLE_CLIFF_WALKING) +
                                   " --config {conf} --seed {seed} --csv {dir}/curve.csv --episodes 30");
     ASSERT_EQ(r.status, 0) << r.out << r.err;
-    // Every job ran, and succeeded, according to GNU parallel's job log.
-    const std::vector<std::string> log = linesOf(readText(dir.file("runs/parallel.joblog")));
-    ASSERT_EQ(log.size(), 13u);
-    for (std::size_t i = 1; i < log.size(); ++i) EXPECT_THAT(log[i], testing::ContainsRegex("^([^\t]*\t){6}0\t"));
-    EXPECT_NE(readText(dir.file("runs/ALPHA=0.5,EPSILON=0.2/seed-1/curve.sarsa.csv")),
-              readText(dir.file("runs/ALPHA=0.5,EPSILON=0.2/seed-2/curve.sarsa.csv")))
-        << "the seeds made the same run";
     // Per combination and learner: 3 runs of 3, 30 episodes each, the last 10% summarised.
     ASSERT_EQ(run(dir, program(SWEEP) + " --summarize runs").status, 0);
     const std::vector<std::string> summary = linesOf(readText(dir.file("runs/summary.csv")));
@@ -315,83 +283,78 @@ TEST(ToolsSweep, ResumesFromGnuParallelsJobLogWithTheControlSignalsUnblocked) {
     // Whatever the sweep did before it handed over, the jobs start with the
     // four control signals unblocked.
     const std::string mask = readText(dir.file("runs/base/seed-1/mask"));
-    ASSERT_EQ(mask.rfind("SigBlk:", 0), 0u) << mask;
+    ASSERT_THAT(mask, testing::StartsWith("SigBlk:"));
     const unsigned long long blocked = std::strtoull(mask.c_str() + 7, nullptr, 16);
     for (const int sig : {SIGUSR1, SIGUSR2, SIGTERM, SIGINT}) EXPECT_EQ(blocked & (1ull << (sig - 1)), 0u) << sig;
 }
 
 TEST(ToolsSweep, SlurmScriptRunsTheJobOfItsArrayIndex) {
-    SKIP_WITHOUT(SWEEP);
+    SKIP_WITHOUT(TEMBRA_EXAMPLE_RANDOM_WALK);
     TempDir dir;
-    const Result r = run(dir, program(SWEEP) + " --set ALPHA=0.05,0.1 --set LAMBDA=0,0.9 --seeds 1-3 --out runs --slurm -- " +
-                                  program(TEMBRA_EXAMPLE_RANDOM_WALK) + " --config {conf} --seed {seed} --csv {dir}/curve.csv --episodes 5");
+    const Result r = run(dir, program(SWEEP) + " --set ALPHA=0.05,0.1 --set LAMBDA=0,0.9 --seeds 1-3 --out runs" +
+                                  " --slurm --jobs 4 --time 0:10:00 -- " + program(TEMBRA_EXAMPLE_RANDOM_WALK) +
+                                  " --config {conf} --seed {seed} --csv {dir}/curve.csv --episodes 5");
     ASSERT_EQ(r.status, 0) << r.err;
+    for (const char* line : {"\n#SBATCH --array=1-12%4\n", "\n#SBATCH --signal=B:TERM@120\n", "--time=0:10:00\n"})
+        EXPECT_THAT(readText(dir.file("runs/sweep.sbatch")), HasSubstr(line));
     // Tasks 2 and 11: seed 2 of the first combination, seed 2 of the last.
-    for (const int task : {2, 11}) {
-        EXPECT_EQ(run(dir, "SLURM_ARRAY_TASK_ID=" + std::to_string(task) + " bash runs/sweep.sbatch").status, 0) << task;
+    for (const std::string task : {"2", "11", "0", "13", "", "x"}) {
+        const int status = run(dir, "SLURM_ARRAY_TASK_ID=" + task + " bash runs/sweep.sbatch").status;
+        EXPECT_EQ(status, task == "2" || task == "11" ? 0 : 2) << "task '" << task << "'";
     }
     EXPECT_EQ(run(dir, "ls runs/*/seed-*/random_walk.v").out,
               "runs/ALPHA=0.05,LAMBDA=0/seed-2/random_walk.v\nruns/ALPHA=0.1,LAMBDA=0.9/seed-2/random_walk.v\n");
     EXPECT_EQ(episodes(dir.file("runs/ALPHA=0.1,LAMBDA=0.9/seed-2/curve.csv"), 4), 5u);
-    // The run read its own configuration: ALPHA 0.1 and LAMBDA 0.9 for task 11.
-    EXPECT_EQ(readText(dir.file("runs/ALPHA=0.1,LAMBDA=0.9/seed-2/run.conf")).substr(0, 21), "ALPHA 0.1\nLAMBDA 0.9\n");
-    for (const std::string task : {"0", "13", "", "x"}) {
-        EXPECT_EQ(run(dir, "SLURM_ARRAY_TASK_ID=" + task + " bash runs/sweep.sbatch").status, 2) << "task '" << task << "'";
-    }
 }
 
 // --- the examples, stopped -------------------------------------------------------
 
 TEST(ExamplesStopped, BySigtermEachSavesWhatItLearntAndAWholeCurve) {
-    SKIP_WITHOUT(INSPECT);
+    SKIP_WITHOUT(TEMBRA_EXAMPLE_RANDOM_WALK);
     const struct {
         const char* example;
         std::string curve;  // of the learner that runs first
         std::size_t fields, rows;
         std::string saved;
-        std::string untouched;  // the curve of a learner that must not start after the stop
     } cases[] = {
-        {TEMBRA_EXAMPLE_RANDOM_WALK, "curve.csv", 4, 20, "random_walk.v", "none"},
-        {TEMBRA_EXAMPLE_CLIFF_WALKING, "curve.sarsa.csv", 3, 20, "cliff_walking.sarsa.q", "curve.watkins.csv"},
-        {TEMBRA_EXAMPLE_RANDOM_WALK_NN, "curve.csv", 4, 20, "random_walk_nn.v", "none"},
-        {TEMBRA_EXAMPLE_MOUNTAIN_CAR, "curve.csv", 3, 5, "mountain_car.q", "none"},
+        {TEMBRA_EXAMPLE_RANDOM_WALK, "curve.csv", 4, 20, "random_walk.v"},
+        {TEMBRA_EXAMPLE_CLIFF_WALKING, "curve.sarsa.csv", 3, 20, "cliff_walking.sarsa.q"},
+        {TEMBRA_EXAMPLE_RANDOM_WALK_NN, "curve.csv", 4, 20, "random_walk_nn.v"},
+        {TEMBRA_EXAMPLE_MOUNTAIN_CAR, "curve.csv", 3, 5, "mountain_car.q"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.saved);
         TempDir dir;
         // Once the curve has `rows` lines (two minutes at most), SIGTERM; the example's exit status.
-        const Result r = run(dir, "{ " + program(c.example) + " --episodes 100000000 --csv curve.csv > output.txt & pid=$!;"
-                                  " i=0; while [ \"$(cat " + c.curve + " 2> /dev/null | wc -l)\" -lt " + std::to_string(c.rows) +
-                                  " ] && [ $i -lt 6000 ]; do sleep 0.02; i=$((i + 1)); done; kill -TERM $pid; wait $pid; }");
+        const Result r = run(dir, "{ " + program(c.example) + " --episodes 100000000 --csv curve.csv > output.txt &" +
+                                      " pid=$!; i=0; while [ \"$(cat " + c.curve + " 2> /dev/null | wc -l)\" -lt " +
+                                      std::to_string(c.rows) + " ] && [ $i -lt 6000 ]; do sleep 0.02; i=$((i + 1));" +
+                                      " done; kill -TERM $pid; wait $pid; }");
         EXPECT_EQ(r.status, 128 + SIGTERM) << r.err;
         EXPECT_GE(episodes(dir.file(c.curve), c.fields), c.rows - 1);
         // What it saved reads back exactly to its end, by the library's reader of its kind.
         EXPECT_EQ(run(dir, program(INSPECT) + " " + c.saved).status, 0);
         EXPECT_THAT(readText(dir.file("output.txt")), HasSubstr("SIGTERM received"));
-        EXPECT_EQ(readText(dir.file(c.untouched)), "") << "the next learner ran after the stop";
+        EXPECT_EQ(readText(dir.file("curve.watkins.csv")), "") << "cliff walking's second learner ran after the stop";
     }
 }
 
 // --- the learning-curve script ----------------------------------------------------
 
-TEST(LearningCurveScript, DrawsCurvesAndASweepSummary) {
+TEST(LearningCurveScript, DrawsCurvesOfFilesOfAnotherColumnAndOfASweepsMeanCurves) {
     SKIP_WITHOUT(TEMBRA_LEARNING_CURVE_SCRIPT);
     SKIP_UNLESS_INSTALLED("gnuplot");
     TempDir dir;
-    std::string a = "episode,steps,return\n", b = "episode,steps,return,rms_error\n";
-    for (int e = 1; e <= 50; ++e) {
-        a += std::to_string(e) + ",10," + std::to_string(-100 + e) + "\n";
-        b += std::to_string(e) + ",12," + std::to_string(-120 + 2 * e) + ",0.5\n";
-    }
+    std::string curve = "episode,steps,return,rms_error\n";
+    for (int e = 1; e <= 50; ++e) curve += std::to_string(e) + ",10," + std::to_string(-100 + e) + ",0.5\n";
     ASSERT_EQ(run(dir, "mkdir -p runs/summary/ALPHA=0.1 runs/summary/ALPHA=0.2").status, 0);
     for (const char* file : {"a.csv", "runs/summary/ALPHA=0.1/curve.csv", "runs/summary/ALPHA=0.2/curve.csv"})
-        writeText(dir.file(file), a);
-    writeText(dir.file("b.csv"), b);
+        writeText(dir.file(file), curve);
     const Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
-    // Curves of files, of another column, and of a sweep's directory of mean curves.
     const std::string script = "-c " + quote(TEMBRA_LEARNING_CURVE_SCRIPT) + " ";
-    const std::string draws[][3] = {{"", "files.png", " a.csv b.csv"}, {"", "summary.png", " runs/summary"},
-                                    {"-e 'column=\"rms_error\"; window=1; ymin=0' ", "error.png", " b.csv"}};
+    const std::string draws[][3] = {{"", "files.png", " a.csv runs/summary/ALPHA=0.1/curve.csv"},
+                                    {"-e 'column=\"rms_error\"; window=1; ymin=0' ", "error.png", " a.csv"},
+                                    {"", "summary.png", " runs/summary"}};
     for (const auto& d : draws) {
         EXPECT_EQ(run(dir, "gnuplot " + d[0] + script + d[1] + d[2]).status, 0) << d[1];
         const Bytes drawn = readFile(dir.file(d[1]));

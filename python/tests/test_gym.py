@@ -98,16 +98,3 @@ def test_a_truncated_episode_bootstraps_from_its_last_state_a_terminated_one_doe
         assert agent.learn(1) == [(1, 1.0, terminated)]
         seen.append(agent.values.weights[0])
     assert seen == values
-
-
-@pytest.mark.parametrize("space, options, message", [
-    (box([0.0, -numpy.inf], [1.0, numpy.inf]), {}, "entry 1 has bounds"),
-    (box([0.0], [1.0]), {"values": "table"}, "Discrete observations"),
-    (Space(n=3, start=0), {"values": "tiles"}, "Box observations"),
-    (box([0.0], [1.0]), {"values": "network"}, "learner='td'"),
-    (Space(n=3, start=0), {"learner": "td"}, "policy="),
-])
-def test_what_does_not_fit_the_spaces_is_refused(tmp_path, space, options, message):
-    with pytest.raises(ValueError, match=message):
-        Agent(one_step(True, space), config=tmp_path / "x.conf", **options)
-

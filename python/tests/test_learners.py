@@ -90,22 +90,6 @@ def test_sigint_stops_after_the_step_and_sigterm_after_the_episode(corridor, cap
     assert agent.episodes == 50
 
 
-def test_sigusr1_rereads_the_configuration_before_the_next_step(corridor):
-    agent, seen = corridor(episodes=3), []
-
-    def on_step(agent, name):
-        if name == "takeAction" and agent.episodes == 2:
-            seen.append(agent.ALPHA)
-            if agent.steps == 1:
-                open(agent.confFileName, "w").write("ALPHA 0.25\n")
-                send_from_child(signal.SIGUSR1)
-                wait_until_pending(signal.SIGUSR1)
-
-    agent.on_step = on_step
-    agent.controlLoop()
-    assert seen[:2] == [0.1, 0.25]
-
-
 def test_sigint_outside_controlLoop_is_a_KeyboardInterrupt(corridor):
     agent = corridor()
     with pytest.raises(KeyboardInterrupt):
