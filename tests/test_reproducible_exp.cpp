@@ -85,7 +85,7 @@ TEST(ReproducibleExp, WithinOneUlpOfExactAndLikeStdExpAtTheEdges) {
     [[maybe_unused]] double worst = 0.0, worstAt = 0.0;
     for (const double x : sweep()) {
         const double y = reproducibleExp(x);
-        ASSERT_STREQ(kindOf(y), kindOf(std::exp(x))) << "x = " << x << ": " << y << " where std::exp gives " << std::exp(x);
+        ASSERT_STREQ(kindOf(y), kindOf(std::exp(x))) << "x = " << x << ": " << y << ", std::exp: " << std::exp(x);
 #ifdef TEMBRA_HAVE_MPFR
         if (std::isnan(x)) continue;
         const double error = ulpError(x, y);

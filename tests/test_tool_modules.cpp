@@ -38,7 +38,8 @@ std::string outcome(const std::string& arguments, const std::string& dir) {
     try {
         CommandLine line = parseCommandLine(static_cast<int>(argv.size()), argv.data());
         line.sweep.dryRun = line.sweep.dryRun || !line.sweep.slurm;
-        return std::to_string(line.summarizing ? summarize(line.summary, std::cout, std::cerr) : runSweep(line.sweep)) + "|";
+        const int status = line.summarizing ? summarize(line.summary, std::cout, std::cerr) : runSweep(line.sweep);
+        return std::to_string(status) + "|";
     } catch (const SweepError& error) {
         return std::to_string(error.status()) + "|" + error.what();
     }
@@ -115,16 +116,18 @@ TEST(SweepRunner, WritesEachRunsDirectoryConfigurationAndJobInTheOrderOfThePlan)
     const std::string command = " -- /bin/echo --config {conf} --seed {seed} --into {dir}";
     ASSERT_EQ(outcome(sweep + " --out DIR/runs" + command, dir.path()), "0|");
     const std::string out = canonicalPath(dir.path()) + "/runs/";
-    const std::vector<std::string> index = linesOf(readText(out + "runs.tsv")), jobs = linesOf(readText(out + "jobs.txt"));
+    const std::vector<std::string> index = linesOf(readText(out + "runs.tsv"));
+    const std::vector<std::string> jobs = linesOf(readText(out + "jobs.txt"));
     ASSERT_EQ(index.size(), 9u);
     ASSERT_EQ(jobs.size(), 8u);
     EXPECT_EQ(index[0], "run\tcombination\tseed\tdirectory");
     for (std::size_t run = 0; run < 8; ++run) {
         const std::string traces = run < 4 ? "ACCUMULATING" : "NONE", alpha = run / 2 % 2 == 0 ? "0.25" : "1e-05";
-        const std::string seed = run % 2 == 0 ? "7" : "3", runDir = "TRACES=" + traces + ",ALPHA=" + alpha + "/seed-" + seed;
-        EXPECT_EQ(index[run + 1], std::to_string(run + 1) + "\tTRACES=" + traces + " ALPHA=" + alpha + "\t" + seed + "\t" + runDir);
-        EXPECT_EQ(jobs[run], "cd " + out + runDir + " && exec /bin/echo --config " + out + runDir + "/run.conf --seed " +
-                                 seed + " --into " + out + runDir + " > output.txt 2>&1");
+        const std::string seed = run % 2 == 0 ? "7" : "3", combination = "TRACES=" + traces + " ALPHA=" + alpha;
+        const std::string runDir = replaceAll(combination, " ", ",") + "/seed-" + seed;
+        EXPECT_EQ(index[run + 1], std::to_string(run + 1) + "\t" + combination + "\t" + seed + "\t" + runDir);
+        EXPECT_EQ(jobs[run], "cd " + out + runDir + " && exec /bin/echo --config " + out + runDir +
+                                 "/run.conf --seed " + seed + " --into " + out + runDir + " > output.txt 2>&1");
         EXPECT_EQ(readText(out + runDir + "/run.conf"), configuration(alpha, "0.5", "0.5", "EPSILON_GREEDY", traces));
     }
     EXPECT_EQ(readText(out + "base.conf"), configuration("0.1", "0.5", "0.5", "EPSILON_GREEDY", "NONE"));
@@ -134,7 +137,8 @@ TEST(SweepRunner, WritesEachRunsDirectoryConfigurationAndJobInTheOrderOfThePlan)
                 HasSubstr("2|" + dir.file("runs") + " already holds a different sweep"));
     // Without a base the runs start from the library's defaults.
     ASSERT_EQ(outcome("--set LAMBDA=0.9 --out DIR/plain -- /bin/echo {conf}", dir.path()), "0|");
-    EXPECT_EQ(readText(dir.file("plain/LAMBDA=0.9/seed-1/run.conf")), configuration("0.1", "0.9", "0.9", "GREEDY", "REPLACING"));
+    EXPECT_EQ(readText(dir.file("plain/LAMBDA=0.9/seed-1/run.conf")),
+              configuration("0.1", "0.9", "0.9", "GREEDY", "REPLACING"));
     // Without swept values every seed runs the base; words the shell would split or expand are quoted.
     const tembra_sweep::Run base = makeRuns({}, {2}).at(0);
     EXPECT_EQ(base.combination, "base");
@@ -161,7 +165,8 @@ TEST(SweepSummary, AveragesTheLastEpisodesOfCompleteLines) {
     // seed 3 of GAMMA=1 has not written anything yet; a file that is not a curve is left out.
     writeText(runs + "/GAMMA=1/seed-3/c.csv", header + "1,x,-3\n");
 
-    const std::string columns = "combination,file,runs,expected,episodes_min,episodes_max,last_min,last_max,mean,stderr";
+    const std::string columns = "combination,file,runs,expected,episodes_min,episodes_max,last_min,last_max,mean,"
+                                "stderr";
     // GAMMA=0.9: per run -1, -3, -2: mean -2, sd 1, stderr 1/sqrt(3).
     // GAMMA=1: per run -2, -2 (the last 2 of 3 episodes): mean -2, stderr 0.
     ASSERT_EQ(outcome("--summarize DIR --last 2", runs), "0|");
@@ -174,7 +179,8 @@ TEST(SweepSummary, AveragesTheLastEpisodesOfCompleteLines) {
     // 50% of 4 episodes is 2; of 2 and 3 episodes it is 1 and 2.
     testing::internal::CaptureStdout();
     ASSERT_EQ(outcome("--summarize DIR --last 50%", runs), "0|");
-    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::ContainsRegex("\nGAMMA=1 +c.csv +2/3 +2-3 +1-2 +-1.5 +0.5\n"));
+    EXPECT_THAT(testing::internal::GetCapturedStdout(),
+                testing::ContainsRegex("\nGAMMA=1 +c.csv +2/3 +2-3 +1-2 +-1.5 +0.5\n"));
     EXPECT_EQ(linesOf(readText(runs + "/summary.csv"))[2], "GAMMA=1,c.csv,2,3,2,3,1,2,-1.5,0.5");
     testing::internal::CaptureStderr();
     EXPECT_EQ(outcome("--summarize DIR --last 100%", runs), "0|");
@@ -185,16 +191,13 @@ TEST(SweepSummary, AveragesTheLastEpisodesOfCompleteLines) {
     // A run list pointing outside the sweep is damaged, not followed.
     writeText(runs + "/runs.tsv", "run\tcombination\tseed\tdirectory\n1\tGAMMA=1\t1\t../elsewhere/seed-1\n");
     EXPECT_THAT(outcome("--summarize DIR", runs), testing::MatchesRegex("1\\|.*runs.tsv: damaged line .*"));
-    EXPECT_THAT(outcome("--summarize DIR/nowhere", runs), testing::MatchesRegex("1\\|.*nowhere is not a sweep directory.*"));
+    EXPECT_THAT(outcome("--summarize DIR/nowhere", runs), testing::MatchesRegex("1\\|.*nowhere is not a sweep dir.*"));
 }
 
 TEST(SweepSummary, TakesTheLastEpisodesRoundedUpAndWithinTheRun) {
-    const struct {
-        long long episodes, last;
-        double percent;
-        long long expected;
-    } cases[] = {{30, 0, 10, 3}, {4, 0, 50, 2},   {2, 0, 50, 1}, {5, 0, 10, 1}, {11, 0, 10, 2},
-                 {100, 0, 100, 100}, {3, 10, 10, 3}, {7, 2, 10, 2}, {1, 0, 1, 1}};
+    const struct { long long episodes, last; double percent; long long expected; } cases[] = {
+        {30, 0, 10, 3}, {4, 0, 50, 2}, {2, 0, 50, 1}, {5, 0, 10, 1}, {11, 0, 10, 2},
+        {100, 0, 100, 100}, {3, 10, 10, 3}, {7, 2, 10, 2}, {1, 0, 1, 1}};
     for (const auto& c : cases) {
         SummaryOptions options;
         options.last = c.last;
@@ -208,10 +211,8 @@ TEST(SweepSummary, TakesTheLastEpisodesRoundedUpAndWithinTheRun) {
 // --- the configuration check ---------------------------------------------------------
 
 TEST(ConfigCheck, FindsWhatTheLearnersWouldIgnoreMisreadOrRefuse) {
-    const struct {
-        std::string text;
-        std::vector<std::pair<int, std::string>> findings;  // line, key phrase
-    } cases[] = {
+    // The findings: line and key phrase.
+    const struct { std::string text; std::vector<std::pair<int, std::string>> findings; } cases[] = {
         {"# settings\n\nALPHA 0.1\nACTION_SELECTION SOFTMAX\nTRACES NONE\nTEMPERATURE 2\nTRACE_VALUE 1\n", {}},
         {"ALPA 0.5\n", {{1, "unknown key 'ALPA' is ignored (did you mean ALPHA?)"}}},
         {"alpha 0.5\n", {{1, "(keys are case-sensitive: ALPHA)"}}},
@@ -227,7 +228,7 @@ TEST(ConfigCheck, FindsWhatTheLearnersWouldIgnoreMisreadOrRefuse) {
          {{1, "TRACES 'replacing' is not one of NONE, REPLACING or ACCUMULATING: the library refuses it (the words "}}},
         {"ACTION_SELECTION SOFT_MAX\n", {{1, "is not one of GREEDY, EPSILON_GREEDY or SOFTMAX: the library refuses"}}},
         {"ACTION_SELECTION SOFTMAX \n",
-         {{1, "ACTION_SELECTION ends in invisible characters (a blank)"}, {1, "(invisible characters around the word)"}}},
+         {{1, "ACTION_SELECTION ends in invisible characters (a blank)"}, {1, "(invisible characters around the"}}},
         {"TRACES  NONE\n", {{1, "TRACES ' NONE' is not one of"}}},
         {"GAMMA 0.7\r\nLAMBDA 0.2 \t \n",
          {{1, "GAMMA ends in invisible characters (a carriage return)"}, {2, "(2 blanks and a tab)"}}},

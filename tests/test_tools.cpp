@@ -110,11 +110,12 @@ int save(V&& values, const std::string& file, const bool ramped = true) {
 
 TEST(Tools, InspectDescribesEveryKindAndBothRefuseWhatTheyCannotUseWithAStatusAndAReason) {
     SKIP_WITHOUT(INSPECT);
+    // weights: lines of --weights by number; "" is one line past the last.
     const struct {
         std::string kind;
         int (*write)(const std::string&);
         std::string description;
-        std::vector<std::pair<std::size_t, std::string>> weights;  // line, text; "" one line past the last
+        std::vector<std::pair<std::size_t, std::string>> weights;
     } kinds[] = {
         {"lookup-v", [](const std::string& f) { return save(StateLookupTable(newState()), f); },
          "state        2 INT variables\n  0  row     [0, 2]\n  1  column  [-1, 1]\n"
@@ -199,13 +200,8 @@ TEST(Tools, InspectDescribesEveryKindAndBothRefuseWhatTheyCannotUseWithAStatusAn
     writeText(dir.file("good.conf"), "# tuned\nALPHA 0.5\nTRACES NONE\n");
     writeText(dir.file("bad.conf"), "ALPHA 0.5\nEPSILON = 0.1\nTRACES none\r\n");
     const std::string unreadable = "no reader reads it exactly to its end", usage = "usage: tembra-inspect FILE";
-    const struct {
-        const char* tool;
-        std::string arguments;
-        int status;
-        bool onStdout;  // where the phrase is; the other stream stays empty but for usage errors
-        std::string phrase;
-    } cases[] = {
+    // The phrase is on stdout or stderr; the other stays empty but for usage errors.
+    const struct { const char* tool; std::string arguments; int status; bool onStdout; std::string phrase; } cases[] = {
         {INSPECT, "cut.q", 1, false, unreadable},
         {INSPECT, "short.q", 1, false, unreadable},
         {INSPECT, "short.v", 1, false, unreadable},
@@ -311,12 +307,8 @@ TEST(ToolsSweep, SlurmScriptRunsTheJobOfItsArrayIndex) {
 
 TEST(ExamplesStopped, BySigtermEachSavesWhatItLearntAndAWholeCurve) {
     SKIP_WITHOUT(TEMBRA_EXAMPLE_RANDOM_WALK);
-    const struct {
-        const char* example;
-        std::string curve;  // of the learner that runs first
-        std::size_t fields, rows;
-        std::string saved;
-    } cases[] = {
+    // The curve of the learner that runs first: its fields, and the lines after which it is stopped.
+    const struct { const char* example; std::string curve; std::size_t fields, rows; std::string saved; } cases[] = {
         {TEMBRA_EXAMPLE_RANDOM_WALK, "curve.csv", 4, 20, "random_walk.v"},
         {TEMBRA_EXAMPLE_CLIFF_WALKING, "curve.sarsa.csv", 3, 20, "cliff_walking.sarsa.q"},
         {TEMBRA_EXAMPLE_RANDOM_WALK_NN, "curve.csv", 4, 20, "random_walk_nn.v"},

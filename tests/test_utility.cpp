@@ -49,10 +49,8 @@ TEST(Utility, SoftMaxFallsBackToOneUniformDrawOnEqualValuesZeroTemperatureOrBadS
     setSeed(5);
     const int expected = getRandomIndex(2), next = std::rand();
     double equal[2] = {2.0, 2.0}, values[2] = {0.0, 1.0}, nanValues[2] = {std::nan(""), 1.0};
-    const struct {
-        double* values;
-        double temperature, lo, hi;
-    } cases[] = {{equal, 0.5, 2, 2}, {values, 0, 0, 1}, {nanValues, 1, 0, 1}};
+    const struct { double* values; double temperature, lo, hi; } cases[] = {
+        {equal, 0.5, 2, 2}, {values, 0, 0, 1}, {nanValues, 1, 0, 1}};
     for (const auto& c : cases) {
         setSeed(5);
         EXPECT_EQ(getSoftMaxIndex(2, c.values, c.temperature, c.lo, c.hi), expected);
