@@ -1,6 +1,5 @@
 """Ownership: the library owns by pointer (a learner its value function, a value function its State and actions, a
-tile coding its groups); Python may drop its references in any order without a double free or a dangling object,
-and nothing is handed over twice."""
+tile coding its groups); Python may drop its references in any order without a double free or a dangling object."""
 
 import gc
 import itertools
@@ -63,18 +62,3 @@ def test_references_can_be_dropped_in_any_order(tmp_path, order):
     gc.collect()
     # The last reference took the learner, and with it everything it owned.
     assert action() is None
-
-
-def test_nothing_is_handed_over_twice(tmp_path):
-    objects, _ = build(tmp_path / "agent.conf")
-    for give, message in [(lambda: tembra.StateLookupTable(objects["state"]), "State belongs to another"),
-                          (lambda: setattr(objects["learner"], "avfPtr", tembra.ActionLookupTable(tembra.State())),
-                           "owns a value function already"),
-                          (lambda: setattr(tembra.Watkins(str(tmp_path / "w.conf")), "avfPtr", objects["values"]),
-                           "value function belongs to another"),
-                          (lambda: tembra.ActionTileCoding(tembra.State()).registerTiling(objects["group"]),
-                           "group belongs to another")]:
-        with pytest.raises(ValueError, match=message):
-            give()
-    assert objects["learner"].avfPtr is objects["values"] and objects["values"].getStatePtr() is objects["state"]
-    assert objects["values"].groups == [objects["group"]]
