@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iostream>
 #include <limits>
 #include <vector>
 
@@ -82,20 +81,15 @@ double ulpError(const double x, const double y) {
 }  // namespace
 
 TEST(ReproducibleExp, WithinOneUlpOfExactAndLikeStdExpAtTheEdges) {
-    [[maybe_unused]] double worst = 0.0, worstAt = 0.0;
     for (const double x : sweep()) {
         const double y = reproducibleExp(x);
         ASSERT_STREQ(kindOf(y), kindOf(std::exp(x))) << "x = " << x << ": " << y << ", std::exp: " << std::exp(x);
 #ifdef TEMBRA_HAVE_MPFR
         if (std::isnan(x)) continue;
-        const double error = ulpError(x, y);
-        ASSERT_LT(error, 1.0) << "x = " << x << " (" << std::hexfloat << x << "): " << y;
-        if (error > worst) worst = error, worstAt = x;
+        ASSERT_LT(ulpError(x, y), 1.0) << "x = " << x << " (" << std::hexfloat << x << "): " << y;
 #endif
     }
-#ifdef TEMBRA_HAVE_MPFR
-    std::cout << "reproducibleExp: largest error " << worst << " ulp at x = " << std::hexfloat << worstAt << std::endl;
-#else
+#ifndef TEMBRA_HAVE_MPFR
     GTEST_SKIP() << "inf, 0 and NaN checked; the accuracy was not measured: MPFR cannot be linked into this build "
                     "(none for this architecture). SameBitsOnEveryBuild ties this build's results to the native ones";
 #endif

@@ -76,7 +76,7 @@ std::size_t episodes(const std::string& path, const std::size_t fields) {
     const std::vector<std::string> all = linesOf(text);
     for (std::size_t i = 1; i < all.size(); ++i) {
         EXPECT_EQ(all[i].rfind(std::to_string(i) + ",", 0), 0u) << path << ": " << all[i];
-        EXPECT_EQ(static_cast<std::size_t>(std::count(all[i].begin(), all[i].end(), ',')) + 1, fields) << all[i];
+        EXPECT_EQ(std::count(all[i].begin(), all[i].end(), ','), fields - 1) << all[i];
     }
     return all.empty() ? 0 : all.size() - 1;
 }
@@ -177,7 +177,6 @@ TEST(Tools, InspectDescribesEveryKindAndBothRefuseWhatTheyCannotUseWithAStatusAn
         const Result r = run(dir, program(INSPECT) + " " + c.kind);
         EXPECT_EQ(r.out.rfind("file         " + c.kind + "\nkind         " + c.kind + ": ", 0), 0u) << r.err;
         EXPECT_THAT(r.out, HasSubstr(c.description));
-        EXPECT_THAT(r.out, testing::Not(HasSubstr("also readable")));
         const std::vector<std::string> rows = linesOf(run(dir, program(INSPECT) + " --weights " + c.kind).out);
         for (const auto& line : c.weights) EXPECT_EQ(rows.size() > line.first ? rows[line.first] : "", line.second);
     }
@@ -352,7 +351,6 @@ TEST(LearningCurveScript, DrawsCurvesOfFilesOfAnotherColumnAndOfASweepsMeanCurve
         const Bytes drawn = readFile(dir.file(d[1]));
         EXPECT_TRUE(drawn.size() > 100 && std::equal(png.begin(), png.end(), drawn.begin())) << d[1];
     }
-    EXPECT_NE(run(dir, "gnuplot " + script + " nothing.png").status, 0);
 }
 
 }  // namespace

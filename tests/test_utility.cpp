@@ -17,8 +17,8 @@ TEST(Utility, MinMaxClampsAndNormalizeWrapsIntoTheClosedInterval) {
     EXPECT_EQ(minMax(1, 4, 2), 2);  // crossed bounds: the upper one wins
     EXPECT_EQ(minMax(std::nan(""), -1.0, 1.0), -1.0);
     // value, min, max, result; degenerate intervals and infinite values come back unchanged.
-    const double cases[][4] = {{7.5, 0, 5, 2.5}, {-1, 0, 5, 4}, {12, 0, 5, 2}, {5, 0, 5, 5},
-                               {0, 0, 5, 0},     {3, 2, 2, 3},  {3, 5, 1, 3}, {INFINITY, 0, 1, INFINITY}};
+    const double cases[][4] = {{7.5, 0, 5, 2.5}, {-1, 0, 5, 4}, {12, 0, 5, 2}, {5, 0, 5, 5}, {0, 0, 5, 0},
+                               {3, 2, 2, 3},     {3, 5, 1, 3},  {INFINITY, 0, 1, INFINITY}};
     for (const auto& c : cases) EXPECT_EQ(normalize(c[0], c[1], c[2]), c[3]) << c[0] << " in " << c[1] << ".." << c[2];
     EXPECT_TRUE(std::isnan(normalize(std::nan(""), 0.0, 1.0)));
     const double far = normalize(1e300, 0.0, 1.0);  // would take forever by subtraction

@@ -1,5 +1,5 @@
-"""tembra.gym on environments written here to the Gymnasium API: cliff walking, the classic mountain car, and a
-one-state task that tells a truncated episode from a terminated one."""
+# tembra.gym on environments written here to the Gymnasium API: cliff walking, the classic mountain car, and a
+# one-state task that tells a truncated episode from a terminated one.
 
 import math
 import random
@@ -18,7 +18,7 @@ def box(low, high):
 
 
 class CliffWalking:
-    """4 x 12, observation row * 12 + column, actions up, right, down, left; the cliff costs -100 and leads back."""
+    # 4 x 12, observation row * 12 + column, actions up, right, down, left; the cliff costs -100 and leads back.
     observation_space, action_space = Space(n=48, start=0), Space(n=4, start=0)
 
     def reset(self, seed=None, options=None):
@@ -35,7 +35,7 @@ class CliffWalking:
 
 
 class MountainCar:
-    """The classic dynamics, cut after 200 steps as MountainCar-v0 is."""
+    # The classic dynamics, cut after 200 steps as MountainCar-v0 is.
     observation_space, action_space = box([-1.2, -0.07], [0.6, 0.07]), Space(n=3, start=0)
 
     def reset(self, seed=None, options=None):
@@ -55,7 +55,7 @@ class MountainCar:
 
 
 def one_step(terminated, observation_space=Space(n=1, start=0)):
-    """One state, one action, reward 1, every episode one step long and ending terminated or truncated."""
+    # One state, one action, reward 1, every episode one step long and ending terminated or truncated.
     return Space(observation_space=observation_space, action_space=Space(n=1, start=0),
                  reset=lambda seed=None, options=None: (0, {}), step=lambda a: (0, 1.0, terminated, not terminated, {}))
 
@@ -93,8 +93,5 @@ def test_a_truncated_episode_bootstraps_from_its_last_state_a_terminated_one_doe
     policy = (lambda o: 0) if learner == "td" else None
     agent = Agent(one_step(terminated), learner, config=tmp_path / "one.conf", policy=policy)
     agent.learner.ALPHA, agent.learner.GAMMA, agent.learner.TRACES = 1.0, 0.5, tembra.Tembra.NONE
-    seen = []
-    for _ in range(3):
-        assert agent.learn(1) == [(1, 1.0, terminated)]
-        seen.append(agent.values.weights[0])
-    assert seen == values
+    # One episode at a time: its curve, and the value of the one state after it.
+    assert [(agent.learn(1), agent.values.weights[0]) for _ in values] == [([(1, 1.0, terminated)], v) for v in values]

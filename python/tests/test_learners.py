@@ -1,4 +1,4 @@
-"""Learners driven from Python: exceptions from hooks, and the control signals sent for real."""
+# Learners driven from Python: exceptions from hooks, and the control signals sent for real.
 
 import os
 import signal
@@ -79,14 +79,3 @@ def test_sigint_stops_after_the_step_and_sigterm_after_the_episode(corridor, cap
     agent.on_step = None
     agent.controlLoop()
     assert agent.episodes == 50
-
-
-def test_sigint_outside_controlLoop_is_a_KeyboardInterrupt(corridor):
-    agent = corridor()
-    with pytest.raises(KeyboardInterrupt):
-        os.kill(os.getpid(), signal.SIGINT)
-        time.sleep(5)
-    # And inside the loop it is the learner's again.
-    agent.on_step = lambda a, name: name == "takeAction" and a.steps == 1 and send_from_thread(signal.SIGINT)
-    agent.controlLoop()
-    assert agent.sigIntRcvd

@@ -1,5 +1,5 @@
-"""Ownership: the library owns by pointer (a learner its value function, a value function its State and actions, a
-tile coding its groups); Python may drop its references in any order without a double free or a dangling object."""
+# Ownership: the library owns by pointer (a learner its value function, a value function its State and actions, a
+# tile coding its groups); Python may drop its references in any order without a double free or a dangling object.
 
 import gc
 import itertools
@@ -13,7 +13,7 @@ from conftest import Step
 
 
 class Agent(tembra.Sarsa):
-    """Three steps per episode, two episodes per loop; keeps no reference to its value function."""
+    # Three steps per episode, two episodes per loop; keeps no reference to its value function.
     takeAction = lambda self: None  # noqa: E731
     calculateReward = lambda self: -1.0  # noqa: E731
 

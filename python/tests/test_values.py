@@ -1,4 +1,4 @@
-"""Value functions from Python: the weights as numpy views, and bad arguments refused with Python's exceptions."""
+# Value functions from Python: the weights as numpy views, and bad arguments refused with Python's exceptions.
 
 import gc
 import weakref
@@ -27,7 +27,7 @@ def tile_coding(kind):
 
 
 def views():
-    """value function, the object whose weights are viewed, V or Q of the present state, active weights per value"""
+    # value function, the object whose weights are viewed, V or Q of the present state, active weights per value
     table, q = tembra.StateLookupTable(new_state((0, 4))), corridor_values()
     network = tembra.NeuralNetwork(new_state((0.0, 1.0), (0.0, 1.0)), 2)
     state_coding, action_coding = tile_coding("State"), tile_coding("Action")
@@ -75,7 +75,7 @@ def test_a_view_keeps_its_value_function_alive_and_blocks_replacing_its_array(tm
 
 
 def bad_arguments(damaged=None):
-    """(call, exception, message, whether the library reported it: refused before it saw the call, or after)"""
+    # (call, exception, message, whether the library reported it: refused before it saw the call, or after)
     ints = new_state((0, 4))
     q, single, empty = corridor_values(), tembra.ActionLookupTable(new_state()), tembra.ActionLookupTable(new_state())
     single.registerAction(Step(1))
