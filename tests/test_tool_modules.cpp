@@ -81,7 +81,7 @@ TEST(SweepCommandLine, RefusesUsageErrorsWithStatusTwoBeforeWritingAnything) {
         {"--slurm --dry-run" + run, "choose one"},
         {"--time 1:00" + run, "go with --slurm"},
         {"--slurm --jobs 50%" + run, "number of array tasks"},
-        // The warning would come as the runs start: M:S rounded up to a whole minute, D-H:M:S.
+        // The warning would come as the runs start; Slurm rounds M:S up to a whole minute.
         {"--slurm --time 0:30 --signal-time 60" + run, "not shorter than --time 0:30 (60 s)"},
         {"--slurm --signal-time 65536" + run, "up to 65535"},
         {"--slurm --out DIR/back\\slash -- /bin/echo", "cannot hold a backslash"},
