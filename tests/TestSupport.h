@@ -8,12 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,16 +25,11 @@ public:
     TempDir() {
         const char* base = std::getenv("TMPDIR");
         std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/tembra-test-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        const char* made = mkdtemp(buffer.data());
+        const char* made = mkdtemp(&pattern[0]);
         EXPECT_NE(made, nullptr) << "mkdtemp failed";
         path_ = made != nullptr ? made : "/tmp";
     }
-    ~TempDir() {
-        const std::string command = "rm -rf '" + path_ + "'";
-        (void)std::system(command.c_str());
-    }
+    ~TempDir() { (void)std::system(("rm -rf '" + path_ + "'").c_str()); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 
@@ -50,20 +46,24 @@ inline Bytes readFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
 inline void writeFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
-
 inline std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
 inline void writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
+    writeFile(path, Bytes(text.begin(), text.end()));
+}
+
+// The lines of a text, without their line ends.
+inline std::vector<std::string> linesOf(const std::string& text) {
+    std::vector<std::string> result;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) result.push_back(line);
+    return result;
 }
 
 // Little-endian builders.
@@ -78,14 +78,13 @@ inline void putF64(Bytes& b, double d) {
 }
 inline void putText(Bytes& b, const std::string& s) { b.insert(b.end(), s.begin(), s.end()); }
 
-// An integer variable record: length, name bytes, min, max.
+// A variable record: length, name bytes, min, max (INT: int32_t bounds, DOUBLE: double bounds).
 inline void putIntVar(Bytes& b, const std::string& name, int32_t lo, int32_t hi) {
     putU32(b, static_cast<uint32_t>(name.size()));
     putText(b, name);
     putI32(b, lo);
     putI32(b, hi);
 }
-// A floating-point variable record.
 inline void putDoubleVar(Bytes& b, const std::string& name, double lo, double hi) {
     putU32(b, static_cast<uint32_t>(name.size()));
     putText(b, name);
@@ -100,14 +99,9 @@ inline bool sameBits(double a, double b) { return std::memcmp(&a, &b, sizeof a) 
 // every report line in the captured stream.
 inline std::vector<std::string> reportMessages(const std::string& captured) {
     std::vector<std::string> messages;
-    std::size_t start = 0;
-    while (start < captured.size()) {
-        std::size_t end = captured.find('\n', start);
-        if (end == std::string::npos) end = captured.size();
-        const std::string line = captured.substr(start, end - start);
+    for (const std::string& line : linesOf(captured)) {
         const std::size_t arrow = line.find("    --> ");
         if (arrow != std::string::npos) messages.push_back(line.substr(arrow + 8));
-        start = end + 1;
     }
     return messages;
 }
@@ -123,10 +117,8 @@ Reports reportsOf(Action&& action) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     action();
-    Reports reports;
-    reports.errors = reportMessages(testing::internal::GetCapturedStderr());
-    reports.notices = reportMessages(testing::internal::GetCapturedStdout());
-    return reports;
+    const std::vector<std::string> errors = reportMessages(testing::internal::GetCapturedStderr());
+    return Reports{reportMessages(testing::internal::GetCapturedStdout()), errors};
 }
 
 // The report messages of whatever f writes to stderr.
@@ -139,10 +131,7 @@ std::vector<std::string> stderrReports(F f) {
 
 // Whether one of the messages contains the given text.
 inline bool someReportContains(const std::vector<std::string>& messages, const std::string& part) {
-    for (const std::string& m : messages) {
-        if (m.find(part) != std::string::npos) return true;
-    }
-    return false;
+    return std::any_of(messages.begin(), messages.end(), [&](const std::string& m) { return m.find(part) != m.npos; });
 }
 
 }  // namespace test_support

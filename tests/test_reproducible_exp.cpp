@@ -12,7 +12,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <iostream>
 #include <limits>
 #include <vector>
 
@@ -40,35 +39,16 @@ std::vector<double> sweep() {
         for (int step = 0; step < 3; ++step) x = std::nextafter(x, -INF);
         for (int step = 0; step < 6; ++step, x = std::nextafter(x, INF)) xs.push_back(x);
     }
-    for (double x : {709.782712893384, -745.1332191019411, -745.1332191019412, -708.3964185322641, -708.4}) {
-        xs.push_back(std::nextafter(x, -INF));
-        xs.push_back(x);
-        xs.push_back(std::nextafter(x, INF));
-    }
-    for (double x = 0.5; x > 0.0; x = x / 2) {
-        xs.push_back(x);
-        xs.push_back(-x);
-        xs.push_back(x * 1.4142135623730951);
-    }
-    for (double x : {0.0, -0.0, INF, -INF, std::numeric_limits<double>::quiet_NaN(), 710.0, 709.79, 1e300, -746.0,
-                     -1e300, DBL_MAX, -DBL_MAX}) {
-        xs.push_back(x);
-    }
+    for (double x : {709.782712893384, -745.1332191019411, -745.1332191019412, -708.3964185322641, -708.4})
+        xs.insert(xs.end(), {std::nextafter(x, -INF), x, std::nextafter(x, INF)});
+    for (double x = 0.5; x > 0.0; x = x / 2) xs.insert(xs.end(), {x, -x, x * 1.4142135623730951});
+    xs.insert(xs.end(), {0.0, -0.0, INF, -INF, std::numeric_limits<double>::quiet_NaN(), 710.0, 709.79, 1e300, -746.0,
+                         -1e300, DBL_MAX, -DBL_MAX});
     return xs;
 }
 
 // What std::exp can give: NaN, +inf, 0 or anything else.
-const char* kindOf(const double y) {
-    if (std::isnan(y)) return "NaN";
-    if (y == INF) return "+inf";
-    return y == 0.0 ? "0" : "other";
-}
-
-std::uint64_t bitsOf(const double y) {
-    std::uint64_t bits;
-    std::memcpy(&bits, &y, sizeof bits);
-    return bits;
-}
+const char* kindOf(const double y) { return std::isnan(y) ? "NaN" : y == INF ? "+inf" : y == 0.0 ? "0" : "other"; }
 
 #ifdef TEMBRA_HAVE_MPFR
 // |y - exp(x)| in units of the last place of exp(x) as a double (2^-1074 in
@@ -101,34 +81,17 @@ double ulpError(const double x, const double y) {
 }  // namespace
 
 TEST(ReproducibleExp, WithinOneUlpOfExactAndLikeStdExpAtTheEdges) {
-    [[maybe_unused]] double worst = 0.0;
-    [[maybe_unused]] double worstAt = 0.0;
-    [[maybe_unused]] int measured = 0;
     for (const double x : sweep()) {
         const double y = reproducibleExp(x);
-        ASSERT_STREQ(kindOf(y), kindOf(std::exp(x))) << "x = " << x << ": " << y << " where std::exp gives " << std::exp(x);
+        ASSERT_STREQ(kindOf(y), kindOf(std::exp(x))) << "x = " << x << ": " << y << ", std::exp: " << std::exp(x);
 #ifdef TEMBRA_HAVE_MPFR
         if (std::isnan(x)) continue;
-        const double error = ulpError(x, y);
-        ASSERT_LT(error, 1.0) << "x = " << x << " (" << std::hexfloat << x << "): " << y;
-        if (error > worst) {
-            worst = error;
-            worstAt = x;
-        }
-        ++measured;
+        ASSERT_LT(ulpError(x, y), 1.0) << "x = " << x << " (" << std::hexfloat << x << "): " << y;
 #endif
     }
-    EXPECT_EQ(reproducibleExp(0.0), 1.0);
-    EXPECT_EQ(reproducibleExp(-0.0), 1.0);
-    EXPECT_EQ(reproducibleExp(-INF), 0.0);
-    EXPECT_EQ(reproducibleExp(INF), INF);
-#ifdef TEMBRA_HAVE_MPFR
-    std::cout << "reproducibleExp: " << measured << " arguments, largest error " << worst << " ulp at x = "
-              << std::hexfloat << worstAt << std::defaultfloat << std::endl;
-#else
+#ifndef TEMBRA_HAVE_MPFR
     GTEST_SKIP() << "inf, 0 and NaN checked; the accuracy was not measured: MPFR cannot be linked into this build "
-                    "(none for this architecture). The native build measures it, and SameBitsOnEveryBuild ties "
-                    "this build's results to the native ones";
+                    "(none for this architecture). SameBitsOnEveryBuild ties this build's results to the native ones";
 #endif
 }
 
@@ -137,7 +100,10 @@ TEST(ReproducibleExp, WithinOneUlpOfExactAndLikeStdExpAtTheEdges) {
 TEST(ReproducibleExp, SameBitsOnEveryBuild) {
     std::uint64_t hash = 14695981039346656037ull;
     for (const double x : sweep()) {
-        hash = (hash ^ bitsOf(reproducibleExp(x))) * 1099511628211ull;
+        const double y = reproducibleExp(x);
+        std::uint64_t bits;
+        std::memcpy(&bits, &y, sizeof bits);
+        hash = (hash ^ bits) * 1099511628211ull;
     }
     EXPECT_EQ(hash, 0xbbd3840b3050911full) << std::hex << "hash 0x" << hash;
 }

@@ -1,5 +1,5 @@
-"""A seeded run from Python writes the same bytes as the same run from C++
-(tembra_python_twin, built from twin.cpp; the Python side is twin.py)."""
+# A seeded run from Python writes the same bytes as the same run from C++
+# (tembra_python_twin, built from twin.cpp; the Python side is twin.py).
 
 import os
 import subprocess
