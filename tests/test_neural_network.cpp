@@ -1,3 +1,7 @@
+// The three-layer network as V(s): its sizes and first weights, the
+// forward pass, the traces as decayed gradients, the updates, and a small
+// learning task. Its file is tested with the other files (test_files).
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -9,16 +13,17 @@
 
 #include "NeuralNetwork.h"
 #include "TestSupport.h"
+#include "TileTestSupport.h"
 #include "Utility.h"
 
 using namespace test_support;
+using tile_test::doubleState;
 
 namespace {
 
 using Messages = std::vector<std::string>;
 
-// Opens the network's arrays to the tests, as a using program's subclass
-// may.
+// Opens the network's arrays to the tests, as a using program's subclass may.
 class Probe : public NeuralNetwork {
 public:
     using NeuralNetwork::NeuralNetwork;
@@ -36,62 +41,35 @@ public:
     double input(int i) const { return inputValues[i]; }
     double hidden(int h) const { return hiddenValues[h]; }
     double scale(int i) const { return scaleFactor[i]; }
-    std::vector<double> allWeights() {
+    std::vector<double> all(bool traces) {
         std::vector<double> w;
-        for (int k = 0; k < weights(); ++k) w.push_back(weight(k));
+        for (int k = 0; k < weights(); ++k) w.push_back(traces ? trace(k) : weight(k));
         return w;
     }
-    std::vector<double> allTraces() const {
-        std::vector<double> t;
-        for (int k = 0; k < weights(); ++k) t.push_back(trace(k));
-        return t;
-    }
     // d output / d weight k by central differences, weights restored.
-    double numericalGradient(int k) {
-        const double eps = 1e-5, w = weight(k);
-        weight(k) = w + eps;
-        const double up = getStateValue();
-        weight(k) = w - eps;
-        const double down = getStateValue();
-        weight(k) = w;
-        getStateValue();
-        return (up - down) / (2 * eps);
-    }
     std::vector<double> gradient() {
         std::vector<double> g;
-        for (int k = 0; k < weights(); ++k) g.push_back(numericalGradient(k));
+        for (int k = 0; k < weights(); ++k) {
+            const double eps = 1e-5, w = weight(k);
+            weight(k) = w + eps;
+            const double up = getStateValue();
+            weight(k) = w - eps;
+            g.push_back((up - getStateValue()) / (2 * eps));
+            weight(k) = w;
+        }
+        getStateValue();
         return g;
     }
 };
 
-const double zeroWeight() { return 0.0; }
 const double minusQuarter() { return -0.25; }
 
-int nextWeightIndex = 0;
-// Distinct, recognisable weights: -0.3, -0.27, ... in call order.
-const double countingWeight() { return -0.3 + 0.03 * nextWeightIndex++; }
-
-// Three DOUBLE variables with bounds [-1, 1].
 State* threeVariables(double x0 = 0.3, double x1 = -0.7, double x2 = 0.9) {
-    State* s = new State();
-    s->registerVariable("x0", -1.0, 1.0);
-    s->registerVariable("x1", -1.0, 1.0);
-    s->registerVariable("x2", -1.0, 1.0);
+    State* s = doubleState({{-1.0, 1.0}, {-1.0, 1.0}, {-1.0, 1.0}});
     s->setValueDbl(0, x0);
     s->setValueDbl(1, x1);
     s->setValueDbl(2, x2);
     return s;
-}
-
-// The State block of threeVariables() as laid out in a V file.
-Bytes threeVariablesBlock() {
-    Bytes b;
-    putU32(b, 3);
-    putI32(b, 2);
-    putDoubleVar(b, "x0", -1.0, 1.0);
-    putDoubleVar(b, "x1", -1.0, 1.0);
-    putDoubleVar(b, "x2", -1.0, 1.0);
-    return b;
 }
 
 // A network with random weights, its forward pass done.
@@ -102,28 +80,6 @@ struct Net {
         net.getStateValue();
     }
 };
-
-// What every operation of a network without arrays must do: report, not
-// touch memory.
-void expectReportsOnUse(Probe& net) {
-    EXPECT_FALSE(net.hasWeights());
-    double v = -1.0;
-    EXPECT_FALSE(stderrReports([&] { v = net.getStateValue(); }).empty());
-    EXPECT_EQ(v, 0.0);
-    const Messages m = stderrReports([&] {
-        net.setState();
-        net.initEligibilityTraces();
-        net.storeState();
-        net.updateEligibilityTraces(0.9, 0.9);
-        net.updateWeights(0.1, 1.0);
-        net.checkWeightLimit();
-        net.initWeights(&zeroWeight);
-        net.setScaleFactor(0, 2.0);
-        EXPECT_EQ(net.getAvgWeight(false), 0.0);
-    });
-    EXPECT_TRUE(someReportContains(m, "inputHiddenWeights == 0 --> This should never happen!"));
-    EXPECT_FALSE(net.hasTraces());
-}
 
 }  // namespace
 
@@ -137,25 +93,22 @@ TEST(NeuralNetwork, SizesComeFromTheStateAndWeightsAreDrawnInIndexOrder) {
     EXPECT_EQ(net.I(), 4);
     EXPECT_EQ(net.H(), 6);
     ASSERT_EQ(net.weights(), 30);
-    for (int k = 0; k < 30; ++k) {
-        // 24 input-hidden weights, then 6 hidden-output weights, one draw each.
-        EXPECT_EQ(net.weight(k), -0.5 + (draws[k] * (1.0 / 2147483648.0)) * 1.0) << k;
-    }
+    // 24 input-hidden weights, then 6 hidden-output weights, one draw each.
+    for (int k = 0; k < 30; ++k) EXPECT_EQ(net.weight(k), -0.5 + (draws[k] * (1.0 / 2147483648.0)) * 1.0) << k;
     for (int i = 0; i < 3; ++i) EXPECT_EQ(net.scale(i), 1.0);
     EXPECT_FALSE(net.hasTraces());
     net.initEligibilityTraces();
     ASSERT_TRUE(net.hasTraces());
-    EXPECT_EQ(net.allTraces(), std::vector<double>(30, 0.0));
+    EXPECT_EQ(net.all(true), std::vector<double>(30, 0.0));
 }
 
 TEST(NeuralNetwork, ForwardPassMatchesAHandComputation) {
     // One variable, one requested hidden neuron: I = 2, H = 2.
-    State* s = new State();
-    s->registerVariable("x", -2.0, 2.0);
+    State* s = doubleState({{-2.0, 2.0}});
     s->setValueDbl(0, 0.5);
     Probe net(s, 1);
-    nextWeightIndex = 0;
-    net.initWeights(&countingWeight);  // w(i,h): -0.3 -0.27 -0.24 -0.21; v(h): -0.18 -0.15
+    tile_test::setSequence({-0.3, -0.27, -0.24, -0.21, -0.18, -0.15});  // w(i,h) by i * H + h, then v(h)
+    net.initWeights(&tile_test::fromSequence);
     net.setState();
     const double h0 = 1 / (1 + reproducibleExp(-(0.0 + -0.3 * 0.5 + -0.24 * 1.0)));
     const double h1 = 1 / (1 + reproducibleExp(-(0.0 + -0.27 * 0.5 + -0.21 * 1.0)));
@@ -183,8 +136,7 @@ TEST(NeuralNetwork, TracesAreTheGradientDecayedByGammaLambda) {
     Probe& net = n.net;
     net.initEligibilityTraces();
     net.updateEligibilityTraces(1.0, 0.0);
-    const std::vector<double> first = net.allTraces();
-    const std::vector<double> firstGradient = net.gradient();
+    const std::vector<double> first = net.all(true), firstGradient = net.gradient();
     for (int k = 0; k < net.weights(); ++k) EXPECT_NEAR(first[k], firstGradient[k], 1e-9) << "weight " << k;
 
     net.getStatePtr()->setValueDbl(0, -0.4);
@@ -196,20 +148,18 @@ TEST(NeuralNetwork, TracesAreTheGradientDecayedByGammaLambda) {
     for (int k = 0; k < net.weights(); ++k) {
         EXPECT_NEAR(net.trace(k), 0.45 * first[k] + gradient[k], 1e-9) << "weight " << k;
     }
-
     // Marking the present state adds nothing: the gradient is the mark.
-    const std::vector<double> traces = net.allTraces();
+    const std::vector<double> traces = net.all(true);
     net.replacingTraces(1.0);
     net.accumulatingTraces(1.0);
-    EXPECT_EQ(net.allTraces(), traces);
-
+    EXPECT_EQ(net.all(true), traces);
     // Each weight moves by alpha delta times its trace.
-    const std::vector<double> before = net.allWeights();
+    const std::vector<double> before = net.all(false);
     net.updateWeights(0.1, 0.5);
     for (int k = 0; k < net.weights(); ++k) EXPECT_EQ(net.weight(k), before[k] + 0.5 * 0.1 * traces[k]) << k;
 }
 
-TEST(NeuralNetwork, LearningWithoutTracesFollowsThePresentGradient) {
+TEST(NeuralNetwork, LearningWithoutTracesFollowsTheStoredGradient) {
     Net n(12, 3);
     Probe& net = n.net;
     const std::vector<double> gradient = net.gradient();
@@ -217,26 +167,25 @@ TEST(NeuralNetwork, LearningWithoutTracesFollowsThePresentGradient) {
     ASSERT_TRUE(net.hasTraces());
     net.storeState();  // the same state again replaces, never accumulates
     for (int k = 0; k < net.weights(); ++k) EXPECT_NEAR(net.trace(k), gradient[k], 1e-9) << k;
-
     // The next state's forward pass must not change what is updated.
-    const std::vector<double> traces = net.allTraces();
+    const std::vector<double> traces = net.all(true);
     net.getStatePtr()->setValueDbl(1, 0.6);
     net.setState();
     net.getStateValue();
-    const std::vector<double> before = net.allWeights();
+    const std::vector<double> before = net.all(false);
     net.updateWeights(0.2, 0.3);
     for (int k = 0; k < net.weights(); ++k) EXPECT_EQ(net.weight(k), before[k] + 0.3 * 0.2 * traces[k]) << k;
 
     // Without any traces nothing moves at all.
     Probe fresh(threeVariables(), 3);
-    const std::vector<double> untouched = fresh.allWeights();
+    const std::vector<double> untouched = fresh.all(false);
     const Messages m = stderrReports([&] {
         fresh.updateWeights(0.1, 1.0);
         fresh.updateEligibilityTraces(0.9, 0.9);
     });
     EXPECT_TRUE(someReportContains(m, "hiddenOutputTraces == 0"));
     EXPECT_TRUE(someReportContains(m, "inputHiddenOutputTraces == 0"));
-    EXPECT_EQ(fresh.allWeights(), untouched);
+    EXPECT_EQ(fresh.all(false), untouched);
 }
 
 TEST(NeuralNetwork, WeightLimitsHoldAfterEveryUpdate) {
@@ -251,7 +200,7 @@ TEST(NeuralNetwork, WeightLimitsHoldAfterEveryUpdate) {
         net.getStateValue();
         net.updateEligibilityTraces(0.9, 0.9);
         net.updateWeights(50.0, step % 2 == 0 ? 1.0 : -3.0);
-        for (double w : net.allWeights()) {
+        for (double w : net.all(false)) {
             ASSERT_GE(w, -1.0);
             ASSERT_LE(w, 1.0);
             reachedBound = reachedBound || w == 1.0 || w == -1.0;
@@ -270,138 +219,13 @@ TEST(NeuralNetwork, WeightStatisticsCoverBothLayers) {
     EXPECT_EQ(net.getMaxWeight(), 0.75);
     EXPECT_EQ(net.getMinWeight(), -0.5);
     EXPECT_DOUBLE_EQ(net.getAvgWeight(false), (28 * -0.25 + 0.75 - 0.5) / 30);
-
-    const std::vector<double> before = net.allWeights();
+    const std::vector<double> before = net.all(false);
     EXPECT_EQ(stderrReports([&] {
                   net.initEpisodeStateHistory();
                   net.valueEpisode(1.0);
               }),
               Messages{"Not implemented for NeuralNetwork!"});
-    EXPECT_EQ(net.allWeights(), before);
-}
-
-TEST(NeuralNetwork, VFileIsLaidOutFieldByFieldAndRoundTripsBitExact) {
-    TempDir dir;
-    Probe net(threeVariables(), 5);
-    nextWeightIndex = 0;
-    net.initWeights(&countingWeight);
-    net.setScaleFactor(1, 0.125);
-    ASSERT_EQ(net.save(dir.file("net.v")), 0);
-    Bytes expected = threeVariablesBlock();
-    putI32(expected, 4);
-    putI32(expected, 6);
-    putI32(expected, 1);
-    for (int k = 0; k < 30; ++k) putF64(expected, -0.3 + 0.03 * k);
-    for (double scale : {1.0, 0.125, 1.0}) putF64(expected, scale);
-    EXPECT_EQ(readFile(dir.file("net.v")), expected);
-
-    // Weights that are not plain draws, odd scale factors.
-    Net n(9, 4);
-    Probe& original = n.net;
-    original.setScaleFactor(0, 0.37);
-    original.setScaleFactor(2, -3.5);
-    original.storeState();
-    original.updateWeights(0.3, 0.7);
-    ASSERT_EQ(original.save(dir.file("a.v")), 0);
-    Probe copy(dir.file("a.v"));
-    Probe other(threeVariables(), 9);  // other sizes, rebuilt to the file's
-    other.initEligibilityTraces();
-    ASSERT_EQ(other.load(dir.file("a.v")), 0);
-    for (Probe* p : {&copy, &other}) {
-        ASSERT_TRUE(p->hasWeights());
-        EXPECT_EQ(p->H(), 5);
-        EXPECT_FALSE(p->hasTraces());
-        for (int k = 0; k < original.weights(); ++k) EXPECT_TRUE(sameBits(p->weight(k), original.weight(k))) << k;
-        for (int i = 0; i < 3; ++i) EXPECT_TRUE(sameBits(p->scale(i), original.scale(i)));
-    }
-    // The loaded State starts at the midpoints; give both the same values.
-    for (const auto& x : {std::vector<double>{0.1, 0.2, 0.3}, std::vector<double>{1.0, -1.0, 0.5}}) {
-        for (unsigned int v = 0; v < 3; ++v) {
-            original.getStatePtr()->setValueDbl(v, x[v]);
-            copy.getStatePtr()->setValueDbl(v, x[v]);
-        }
-        original.setState();
-        copy.setState();
-        EXPECT_TRUE(sameBits(copy.getStateValue(), original.getStateValue()));
-    }
-    ASSERT_EQ(copy.save(dir.file("b.v")), 0);
-    EXPECT_EQ(readFile(dir.file("b.v")), readFile(dir.file("a.v")));
-}
-
-TEST(NeuralNetwork, MalformedBodiesAreRefusedBeforeAllocating) {
-    TempDir dir;
-    struct Case {
-        const char* what;
-        int32_t I, H, O;
-        int weights;  // doubles that follow the sizes
-        const char* message;
-    };
-    const Case cases[] = {
-        {"I not variables + 1", 5, 2, 1, 5 * 2 + 2 + 4, "so I must be 4"},
-        {"I zero", 0, 2, 1, 10, "so I must be 4"},
-        {"I negative", -4, 2, 1, 10, "so I must be 4"},
-        {"H zero", 4, 0, 1, 10, "H = 0 --> must be at least 1"},
-        {"H negative", 4, -2, 1, 10, "H = -2 --> must be at least 1"},
-        {"O two", 4, 2, 2, 20, "O = 2 --> must be 1"},
-        {"O zero", 4, 2, 0, 10, "O = 0 --> must be 1"},
-        {"H beyond the file", 4, 1000, 1, 10, "more weights than the rest of the file can hold"},
-        {"I * H overflows", 4, INT_MAX, 1, 10, "network too large"},
-        {"one weight short", 4, 2, 1, 4 * 2 + 2 + 3 - 1, "more weights than the rest of the file can hold"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        Bytes file = threeVariablesBlock();
-        putI32(file, c.I);
-        putI32(file, c.H);
-        putI32(file, c.O);
-        for (int k = 0; k < c.weights; ++k) putF64(file, 0.01 * k);
-        writeFile(dir.file("bad.v"), file);
-
-        std::unique_ptr<Probe> fromFile;
-        Messages m = stderrReports([&] { fromFile.reset(new Probe(dir.file("bad.v"))); });
-        EXPECT_TRUE(someReportContains(m, c.message));
-        EXPECT_TRUE(someReportContains(m, "loading valuefunction failed"));
-        expectReportsOnUse(*fromFile);
-        Probe existing(threeVariables(), 2);
-        m = stderrReports([&] { EXPECT_EQ(existing.load(dir.file("bad.v")), -1); });
-        EXPECT_TRUE(someReportContains(m, c.message));
-        expectReportsOnUse(existing);
-    }
-}
-
-TEST(NeuralNetwork, FileCutAtAnyByteFailsAndLeavesNoNetwork) {
-    TempDir dir;
-    Probe net(threeVariables(), 2);
-    ASSERT_EQ(net.save(dir.file("full.v")), 0);
-    const Bytes full = readFile(dir.file("full.v"));
-    const std::size_t blockSize = threeVariablesBlock().size();
-    ASSERT_EQ(full.size(), blockSize + 12 + (4 * 3 + 3) * 8 + 3 * 8);
-
-    for (std::size_t cut = 0; cut < full.size(); ++cut) {
-        SCOPED_TRACE(cut);
-        writeFile(dir.file("cut.v"), Bytes(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut)));
-        std::unique_ptr<Probe> fromFile;
-        Probe existing(threeVariables(), 2);
-        const Messages m = stderrReports([&] {
-            fromFile.reset(new Probe(dir.file("cut.v")));
-            EXPECT_EQ(existing.load(dir.file("cut.v")), -1);
-        });
-        EXPECT_FALSE(m.empty());
-        // A cut inside the sizes is a short read: the file ended, no errno.
-        if (cut >= blockSize && cut < blockSize + 12) {
-            EXPECT_TRUE(someReportContains(m, "the file ends early"));
-            EXPECT_FALSE(someReportContains(m, "errno = "));
-        }
-        expectReportsOnUse(*fromFile);
-        expectReportsOnUse(existing);
-    }
-
-    // A missing file leaves the network as it was.
-    const std::vector<double> before = net.allWeights();
-    const Messages m = stderrReports([&] { EXPECT_EQ(net.load(dir.file("none.v")), -1); });
-    EXPECT_TRUE(someReportContains(m, "errno = "));
-    ASSERT_TRUE(net.hasWeights());
-    EXPECT_EQ(net.allWeights(), before);
+    EXPECT_EQ(net.all(false), before);
 }
 
 TEST(NeuralNetwork, UnusableConstructionsAreRefusedAndReportOnUse) {
@@ -415,24 +239,47 @@ TEST(NeuralNetwork, UnusableConstructionsAreRefusedAndReportOnUse) {
         {nullptr, 3, "statePtr == 0"},
         {threeVariables(), -1, "numberOfHiddenNeurons = -1 --> must not be negative"},
         {ints, 3, "the network needs a State of DOUBLE variables"},
-        {new State(), 3, ""},
+        {new State(), 3, "varType = 0 --> the network needs"},
         {threeVariables(), INT_MAX, "network too large"},
         {threeVariables(), INT_MAX / 2, "network too large"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         std::unique_ptr<Probe> net;
-        const Messages m = stderrReports([&] { net.reset(new Probe(c.state, c.hidden)); });
-        EXPECT_FALSE(m.empty());
-        EXPECT_TRUE(someReportContains(m, c.message));
-        expectReportsOnUse(*net);
+        EXPECT_TRUE(someReportContains(stderrReports([&] { net.reset(new Probe(c.state, c.hidden)); }), c.message));
+        EXPECT_FALSE(net->hasWeights());
+        // Every operation reports and touches no memory.
+        double v = -1.0;
+        const Messages m = stderrReports([&] {
+            net->setState();
+            v = net->getStateValue();
+            net->initEligibilityTraces();
+            net->storeState();
+            net->updateEligibilityTraces(0.9, 0.9);
+            net->updateWeights(0.1, 1.0);
+            net->checkWeightLimit();
+            net->initWeights(&minusQuarter);
+            net->setScaleFactor(0, 2.0);
+            EXPECT_EQ(net->getAvgWeight(false), 0.0);
+        });
+        EXPECT_EQ(v, 0.0);
+        EXPECT_TRUE(someReportContains(m, "inputHiddenWeights == 0 --> This should never happen!"));
+        EXPECT_FALSE(net->hasTraces());
     }
-
     // No hidden neurons requested: the extra neuron alone is a network.
     Probe smallest(threeVariables(), 0);
     EXPECT_EQ(smallest.H(), 1);
     smallest.setState();
     EXPECT_GT(smallest.getStateValue(), 0.0);
+}
+
+TEST(NeuralNetwork, AFileThatCannotBeOpenedLeavesTheNetworkAsItWas) {
+    TempDir dir;
+    Probe net(threeVariables(), 2);
+    const std::vector<double> before = net.all(false);
+    EXPECT_TRUE(someReportContains(stderrReports([&] { EXPECT_EQ(net.load(dir.file("none.v")), -1); }), "errno = "));
+    ASSERT_TRUE(net.hasWeights());
+    EXPECT_EQ(net.all(false), before);
 }
 
 TEST(NeuralNetwork, LearnsTwoStateValuesWithAndWithoutTraces) {
@@ -442,9 +289,7 @@ TEST(NeuralNetwork, LearnsTwoStateValuesWithAndWithoutTraces) {
     for (bool withTraces : {false, true}) {
         SCOPED_TRACE(withTraces);
         setSeed(1);
-        State* s = new State();
-        s->registerVariable("x", 0.0, 1.0);
-        Probe net(s, 4);
+        Probe net(doubleState({{0.0, 1.0}}), 4);
         for (int episode = 0; episode < 4001; ++episode) {
             const int i = episode % 2;
             if (withTraces) net.initEligibilityTraces();
