@@ -371,6 +371,7 @@ Read readState(const std::string& path) {
     if (r.result == 0) {
         r.saved = stateSaved(*fresh, path + ".fresh");
         EXPECT_EQ(stateSaved(reused, path + ".reused"), r.saved);
+        for (unsigned int v = 0; v < fresh->getNumberOfVariables(); ++v) r.values.push_back(fresh->getValueDbl(v));
     }
     return r;
 }
@@ -409,6 +410,7 @@ TEST(Files, AreLaidOutByteForByteAndReadBackBitExact) {
     const Read back = readState(path);
     EXPECT_EQ(back.result, 0);
     EXPECT_EQ(back.saved, stateLayout());
+    EXPECT_EQ(back.values, (std::vector<double>{0.0, 1.25}));  // the variables restart at their midpoints
     for (const Kind& k : kinds()) {
         SCOPED_TRACE(k.name);
         std::unique_ptr<ValueFunction> full(k.full());
