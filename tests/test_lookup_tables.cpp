@@ -399,25 +399,3 @@ TEST(ActionLookupTable, CreatingAgainOrLoadingRebuildsTheTableFromScratch) {
         EXPECT_EQ(q->weightVector(), Weights(load ? 6 : 400, 0.0));
     }
 }
-
-TEST(ValueFunction, InitialWeightSettingsAreClassWideAndResetByTableConstructors) {
-    ValueFunction::setValue(0.25);
-    std::unique_ptr<QTable> before(makeQ({{"a", 0, 1}}, 2));
-    EXPECT_EQ(before->weightVector(), Weights(4, 0.0));
-    std::unique_ptr<QTable> after(makeQ({{"a", 0, 1}}, 2, false));
-    ValueFunction::setValue(0.25);
-    after->create();
-    EXPECT_EQ(after->weightVector(), Weights(4, 0.25));
-    // The file-name constructors reset the value as well.
-    test_support::TempDir dir;
-    ASSERT_EQ(before->save(dir.file("q.bin")), 0);
-    ValueFunction::setValue(0.25);
-    QTable fromFile(dir.file("q.bin"));
-    after->create();
-    EXPECT_EQ(after->weightVector(), Weights(4, 0.0));
-    // The state table creates its weights while it is constructed.
-    ValueFunction::setValue(0.25);
-    VTable v(makeState({{"a", 0, 1}}));
-    EXPECT_EQ(v.weightVector(), Weights(2, 0.0));
-    ValueFunction::setValue(0.0);
-}

@@ -496,21 +496,3 @@ TEST(TileCoding, EpisodeHistoryRecordsEachTileOnceWhileSwitchedOn) {
     q.valueEpisode(0.25);
     EXPECT_EQ(q.getActionValue(a), 0.5);
 }
-
-TEST(TileCoding, ConstructorsResetTheClassWideInitialWeightAndGroupsReadItWhenRegistered) {
-    ValueFunction::setValue(0.25);
-    StateTileCoding vf(doubleState({{0.0, 1.0}}));
-    ActionTileCoding q(doubleState({{0.0, 1.0}}));
-    q.registerAction(new AbstractAction());
-    StateProbe* before = new StateProbe(1, VarList{tiledVar(0, 0.5, Types::CLIP)});
-    ActionProbe* actionBefore = new ActionProbe(1, VarList{tiledVar(0, 0.5, Types::CLIP)});
-    vf.registerTiling(before);
-    q.registerTiling(actionBefore);
-    EXPECT_EQ(before->weightList(), (std::vector<double>{0.0, 0.0}));
-    EXPECT_EQ(actionBefore->weightList(), (std::vector<double>{0.0, 0.0}));
-    ValueFunction::setValue(0.25);
-    StateProbe* after = new StateProbe(1, VarList{tiledVar(0, 1.0, Types::CLIP)});
-    vf.registerTiling(after);
-    EXPECT_EQ(after->weightList(), (std::vector<double>{0.25}));
-    ValueFunction::setValue(0.0);
-}
