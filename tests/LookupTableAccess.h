@@ -28,8 +28,6 @@ public:
     using LookupTable::episodeIndexHistorySet;
     using LookupTable::indexOffset;
     using LookupTable::storedActiveIndex;
-    using LookupTable::traceStorage;
-    using LookupTable::traceStore;
     using LookupTable::weights;
 
     std::vector<int> strides() const {

@@ -54,7 +54,6 @@ public:
         return entries;
     }
     const std::set<int>& visited() const { return this->episodeIndexHistorySet; }
-    Types::TRACE_STORAGE storage() const { return this->traceStorage; }
     std::vector<int> activeList() const {
         std::vector<int> list;
         for (int t = 0; t < this->TILINGS; ++t) list.push_back(this->activeTiles[t]);
@@ -77,30 +76,24 @@ inline State* doubleState(const std::vector<std::pair<double, double>>& bounds) 
 }
 
 // Weight initialisers: a given sequence (then zeros), a count from a start.
-inline std::vector<double>& sequenceValues() {
-    static std::vector<double> values;
-    return values;
-}
-inline std::size_t& sequencePosition() {
-    static std::size_t position = 0;
-    return position;
+struct Sequence {
+    std::vector<double> values;
+    std::size_t position = 0;
+};
+inline Sequence& sequence() {
+    static Sequence s;
+    return s;
 }
 inline const double fromSequence() {
-    const std::vector<double>& values = sequenceValues();
-    std::size_t& position = sequencePosition();
-    return position < values.size() ? values[position++] : 0.0;
+    Sequence& s = sequence();
+    return s.position < s.values.size() ? s.values[s.position++] : 0.0;
 }
-inline void setSequence(const std::vector<double>& values) {
-    sequenceValues() = values;
-    sequencePosition() = 0;
-}
-
+inline void setSequence(const std::vector<double>& values) { sequence() = Sequence{values, 0}; }
 inline void countFrom(double start, std::size_t n) {
     std::vector<double> values;
     for (std::size_t i = 0; i < n; ++i) values.push_back(start + static_cast<double>(i));
     setSequence(values);
 }
-
 inline const double zero() { return 0.0; }
 
 }  // namespace tile_test
