@@ -54,6 +54,11 @@ public:
         return entries;
     }
     const std::set<int>& visited() const { return this->episodeIndexHistorySet; }
+    using Group::addTrace;
+    using Group::clearTraceMap;
+    using Group::dropTrace;
+    using Group::setTrace;
+    std::map<int, double>::iterator traceMapEntry(int index) { return this->eTracesMap.find(index); }
     std::vector<int> activeList() const {
         std::vector<int> list;
         for (int t = 0; t < this->TILINGS; ++t) list.push_back(this->activeTiles[t]);
