@@ -87,15 +87,14 @@ public:
 // tilings CLIP, 8 tilings WRAP: 16 + 40 weights per action) over v in
 // [0, 8]; a V function without actions. Weights start at initial.
 ValueFunction* representation(bool tiles, int actions, double initial = 0.0) {
-    const VarList clip{tiledVar(0, 0.5, Types::CLIP)}, wrap{tiledVar(0, 0.25, Types::WRAP)};
     if (!tiles && actions == 0) return new StateLookupTable(lookup_test::makeState({{"a", 0, 9}}));
     if (!tiles) {
-        ActionLookupTable* q = new ActionLookupTable(lookup_test::makeState({{"a", 0, 9}}));
-        for (int a = 0; a < actions; ++a) q->registerAction(new AbstractAction());
+        QTable* q = makeQ({{"a", 0, 9}}, actions, false);
         ValueFunction::setValue(initial);
         q->create();
         return q;
     }
+    const VarList clip{tiledVar(0, 0.5, Types::CLIP)}, wrap{tiledVar(0, 0.25, Types::WRAP)};
     if (actions == 0) {
         StateTileCoding* v = new StateTileCoding(doubleState({{0.0, 8.0}}));
         v->registerTiling(new StateTilings(4, clip));
@@ -134,15 +133,6 @@ std::vector<std::vector<double>> everywhere(ValueFunction& vf) {
     return values;
 }
 
-Bytes intStateBlock() {
-    Bytes b;
-    putU32(b, 2);
-    putI32(b, 1);
-    putIntVar(b, "x", 0, 9);
-    putIntVar(b, "yy", -3, 4);
-    return b;
-}
-
 State* intState() { return lookup_test::makeState({{"x", 0, 9}, {"yy", -3, 4}}); }
 
 }  // namespace
@@ -163,44 +153,35 @@ TEST(ValueFunction, InitialWeightsAreZeroUntilSetAndRandomValuesAreTheScaledDraw
 
 // ------------------------------------------------------------------ files
 
+// The envelope's own failures; truncated and damaged files of every kind
+// are refused with the other files (test_files).
 TEST(ValueFunctions, LoadFailuresAreReportedAtTheStepThatFailedAndKeepTheRegistryUntilTheFileReplacesIt) {
     TempDir dir;
     ASSERT_EQ(StateLookupTable(intState()).save(dir.file("whole")), 0);
-    const Bytes whole = readFile(dir.file("whole")), block = intStateBlock();
-    const auto withActions = [&block](int32_t actions) {
-        Bytes b = block;
-        putI32(b, actions);
-        b.resize(b.size() + 12);
-        return b;
-    };
+    const Bytes whole = readFile(dir.file("whole"));
     const std::string missing = "errno = 2 --> " + std::string(std::strerror(ENOENT));
     enum Reader { V, V_FROM_FILE, Q };
     const struct {
         const char* name;
         Reader reader;
-        Bytes bytes;         // empty with the missing report: no file
+        std::size_t size;    // of the file, cut from a whole V file; 0: no file
         std::string report;  // the last one
         unsigned vars;       // of the State afterwards
         int registry;        // actions afterwards
     } cases[] = {
-        {"V: missing file", V, {}, missing, 2, 0},
-        {"V: cut in the state block", V, Bytes(block.begin(), block.begin() + 10), "loading state failed", 0, 0},
-        {"V: cut in the state block, no State yet", V_FROM_FILE, Bytes(block.begin(), block.begin() + 10),
-         "loading state failed", 0, 0},
-        {"V: cut in the body", V, Bytes(whole.begin(), whole.end() - 9), "loading valuefunction failed", 2, 0},
-        {"Q: missing file", Q, {}, missing, 2, 1},
-        {"Q: cut in the state block", Q, Bytes(block.begin(), block.begin() + 12), "loading state failed", 0, 1},
-        // The end of the file sets no errno to quote.
-        {"Q: empty file", Q, Bytes(), "loading state failed", 0, 1},
+        {"V: missing file", V, 0, missing, 2, 0},
+        {"V: cut in the state block", V, 10, "loading state failed", 0, 0},
+        {"V: cut in the state block, no State yet", V_FROM_FILE, 10, "loading state failed", 0, 0},
+        {"V: cut in the body", V, whole.size() - 9, "loading valuefunction failed", 2, 0},
+        {"Q: missing file", Q, 0, missing, 2, 1},
+        {"Q: cut in the state block", Q, 12, "loading state failed", 0, 1},
         // The registry is emptied first, then reading ACTIONS comes up short.
-        {"Q: no number of actions", Q, block, "the file ends early", 2, 0},
-        {"Q: a negative number of actions", Q, withActions(-1), "ACTIONS = -1 --> not a plausible number", 2, 0},
-        {"Q: more actions than the file can hold", Q, withActions(0x7FFFFFFF), "ACTIONS = 2147483647 --> not a", 2, 0},
+        {"Q: no number of actions", Q, 35, "the file ends early", 2, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir.file(c.bytes.empty() && c.report == missing ? "absent" : "vf");
-        if (path == dir.file("vf")) writeFile(path, c.bytes);
+        const std::string path = dir.file(c.size == 0 ? "absent" : "vf");
+        if (c.size != 0) writeFile(path, Bytes(whole.begin(), whole.begin() + static_cast<long>(c.size)));
         int destroyed = 0, result = -1;
         std::unique_ptr<ValueFunction> vf;
         const Messages errors = stderrReports([&] {
@@ -212,12 +193,10 @@ TEST(ValueFunctions, LoadFailuresAreReportedAtTheStepThatFailedAndKeepTheRegistr
         });
         EXPECT_EQ(result, -1);
         ASSERT_FALSE(errors.empty());
-        EXPECT_EQ(errors.back().rfind(c.report == missing ? c.report + " (" + path + ")" : c.report, 0), 0u)
-            << errors.back();
+        EXPECT_EQ(errors.back(), c.size == 0 ? c.report + " (" + path + ")" : c.report);
         EXPECT_EQ(errors.front().find("errno = 0 "), std::string::npos) << errors.front();
         EXPECT_EQ(vf->getStatePtr()->getNumberOfVariables(), c.vars);
         if (c.reader != Q) continue;
-        EXPECT_EQ(dynamic_cast<QTable&>(*vf).getNumberOfActions(), c.registry);
         EXPECT_EQ(dynamic_cast<QTable&>(*vf).registeredActions.size(), static_cast<std::size_t>(c.registry));
         EXPECT_EQ(destroyed, 1 - c.registry);
     }
@@ -340,19 +319,12 @@ TEST(ActionValueFunction, GreedyDrawsOnceAmongTheBestComparableValues) {
     }
 }
 
-TEST(ActionValueFunction, RandomSelectionIsTheUniformIndexDrawAndNoActionsNoDraw) {
+TEST(ActionValueFunction, RandomSelectionAsksForOneValueAndNoActionsNoDraw) {
     ValuesQ q({0.5, 1.5, 2.5, 3.5});
-    for (unsigned seed = 1; seed <= 12; ++seed) {
-        const auto draws = firstDraws(seed);
-        const int expected = static_cast<int>(draws.first / 536870912);  // r / 2^29
-        q.calls = 0;
-        EXPECT_EQ(q.setRandomActionIndex(), 0.5 + expected);
-        EXPECT_EQ(q.getActiveActionIndex(), expected);
-        EXPECT_EQ(std::rand(), draws.second);
-        EXPECT_EQ(q.calls, 1);
-    }
+    const auto draws = firstDraws(7);
+    EXPECT_EQ(q.setRandomActionIndex(), 0.5 + draws.first / 536870912);  // r / 2^29
+    EXPECT_EQ(q.calls, 1);
     ValuesQ none({});
-    const auto draws = firstDraws(31);
     EXPECT_EQ(stderrReports([&] {
                   EXPECT_EQ(none.setGreedyActionIndex(), 0.0);
                   EXPECT_EQ(none.setRandomActionIndex(), 0.0);
@@ -361,7 +333,7 @@ TEST(ActionValueFunction, RandomSelectionIsTheUniformIndexDrawAndNoActionsNoDraw
               Messages(3, "No actions registered! --> Register actions first!"));
     EXPECT_EQ(none.getActiveActionIndex(), -1);
     EXPECT_EQ(none.calls, 0);
-    EXPECT_EQ(std::rand(), draws.first);
+    EXPECT_EQ(std::rand(), draws.second);  // no draw
 }
 
 TEST(ActionValueFunction, SoftMaxDrawsOnceByExponentialWeightsOfTheValues) {
@@ -389,13 +361,6 @@ TEST(ActionValueFunction, SoftMaxDrawsOnceByExponentialWeightsOfTheValues) {
     EXPECT_EQ(q.calls, 9);
     EXPECT_DOUBLE_EQ(q.actionValues[0], 1.0);
     EXPECT_DOUBLE_EQ(q.actionValues[7], std::exp(0.5));
-    // Equal values: the uniform draw, and the values kept.
-    q.set(std::vector<double>(8, 2.0));
-    const auto draws = firstDraws(23);
-    EXPECT_EQ(q.setSoftMaxActionIndex(0.5), 2.0);
-    EXPECT_EQ(q.getActiveActionIndex(), static_cast<int>(std::floor(draws.first * TWO_TO_MINUS_31 * 8)));
-    EXPECT_EQ(std::rand(), draws.second);
-    EXPECT_EQ(q.actionValues[7], 2.0);
 }
 
 // ------------------------------------------------ every representation alike
