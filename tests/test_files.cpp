@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cfloat>
 #include <climits>
@@ -418,6 +422,24 @@ TEST(Files, AreLaidOutByteForByteAndReadBackBitExact) {
     }
 }
 
+// A pipe cannot tell its reader how much is left; what it carries loads
+// all the same.
+TEST(Files, AFileReadFromAPipeLoads) {
+    TempDir dir;
+    const std::string fifo = dir.file("pipe");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const Kind& table = kinds()[0];
+    const pid_t child = fork();
+    ASSERT_NE(child, -1);
+    if (child == 0) {
+        writeFile(fifo, table.layout());
+        _exit(0);
+    }
+    std::unique_ptr<ValueFunction> read(table.open(fifo));
+    ASSERT_EQ(waitpid(child, nullptr, 0), child);
+    EXPECT_EQ(savedBytes(*read, dir.file("again")), table.layout());
+}
+
 TEST(Files, EveryTruncationIsRefusedAndLeavesNothingToUse) {
     TempDir dir;
     const std::string path = dir.file("cut");
@@ -484,7 +506,9 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
         return b;
     };
     const Bytes groupA1 = groupBody(groupA(1, 0, ramp(16, 0.0)));
-    const BodySpec huge{1, 1, 0, {{0, 1.0, Types::CLIP}}, {8.0 / INT_MAX}, {INT_MAX}, {1}, {{0.0}}, INT_MAX, {0.0}};
+    // INT_MAX weights laid out consistently, the last stride INT_MAX itself.
+    const BodySpec huge{1, 2, 0, {{0, 8.0, Types::CLIP}, {1, 1.0, Types::CLIP}}, {8.0, 3.0 / INT_MAX},
+                        {1, INT_MAX}, {INT_MAX, 1}, {{0.0, 0.0}}, INT_MAX, {0.0}};
     Bytes record, nameTooLong = cat({i32(1), i32(1), i32(-16)});
     putIntVar(record, "a", 0, 2);
     nameTooLong.insert(nameTooLong.end(), 16, 'n');

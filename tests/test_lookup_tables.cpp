@@ -281,6 +281,9 @@ TEST(ActionLookupTable, ValuesOfSingleActionsAndIndicesOutsideTheBlock) {
     q->storeState();
     EXPECT_EQ(q->storedActiveIndex, 5);
     EXPECT_EQ(q->episodeIndexHistorySet, std::set<int>{5});
+    // An active index that leaves no whole block (a subclass set it) is no present state.
+    q->activeIndex = 5;
+    EXPECT_EQ(q->getActionValue(1), DBL_MAX);
 }
 
 TEST(ActionLookupTable, RemovalAndLateActionsRefuseWhatTheTableCannotHold) {

@@ -1,9 +1,9 @@
-// The three-layer network as V(s): its sizes and first weights, the
-// forward pass, learning without traces, the limits, refused constructions
-// and a small learning task. Its file is tested with the other files
+// The three-layer network as V(s): its sizes, first weights and scaled
+// inputs, learning without traces, the limits, refused constructions and a
+// small learning task. Its file is tested with the other files
 // (test_files), its statistics with every representation
-// (test_value_functions), and TD with traces bit for bit against a
-// hand-written network (test_benchmark_equivalence).
+// (test_value_functions), the forward pass and TD with traces bit for bit
+// against a hand-written network (test_benchmark_equivalence).
 
 #include <gtest/gtest.h>
 
@@ -67,29 +67,17 @@ TEST(NeuralNetwork, SizesComeFromTheStateAndWeightsAreDrawnInIndexOrder) {
     EXPECT_EQ(net.H(), 6);
     // 24 input-hidden weights, then 6 hidden-output weights, one draw each.
     EXPECT_EQ(net.all(false), drawn);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(net.scale(i), 1.0);
     net.initEligibilityTraces();
     EXPECT_EQ(net.all(true), std::vector<double>(30, 0.0));
-}
-
-TEST(NeuralNetwork, ForwardPassMatchesAHandComputationWithScaledInputs) {
-    // One variable, one requested hidden neuron: I = 2, H = 2.
-    State* s = doubleState({{-2.0, 2.0}});
-    s->setValueDbl(0, 0.5);
-    Probe net(s, 1);
-    tile_test::setSequence({-0.3, -0.27, -0.24, -0.21, -0.18, -0.15});  // w(i,h) at i * H + h, then v(h)
-    net.initWeights(&tile_test::fromSequence);
+    // Each variable is scaled by its factor, 1 until set; the bias input is
+    // no variable.
     net.setScaleFactor(0, 0.25);
-    net.setState();
-    const double x = 0.5 * 0.25;
-    const double h0 = 1 / (1 + reproducibleExp(-(0.0 + -0.3 * x + -0.24 * 1.0)));
-    const double h1 = 1 / (1 + reproducibleExp(-(0.0 + -0.27 * x + -0.21 * 1.0)));
-    EXPECT_EQ(net.getStateValue(), 1 / (1 + reproducibleExp(-(0.0 + -0.18 * h0 + -0.15 * h1))));
-    EXPECT_EQ(net.input(1), 1.0);  // the bias input is not a variable
-    for (int bad : {-1, 1, INT_MAX}) {
+    for (int bad : {-1, 3, INT_MAX}) {
         EXPECT_TRUE(someReportContains(stderrReports([&] { net.setScaleFactor(bad, 5.0); }), "out of bounds"));
     }
-    EXPECT_EQ(net.scale(0), 0.25);
+    net.setState();
+    EXPECT_EQ((std::vector<double>{net.input(0), net.input(1), net.input(2), net.input(3)}),
+              (std::vector<double>{0.3 * 0.25, -0.7, 0.9, 1.0}));
 }
 
 TEST(NeuralNetwork, LearningWithoutTracesFollowsTheStoredGradient) {
@@ -187,20 +175,17 @@ TEST(NeuralNetwork, UnusableConstructionsAreRefusedAndReportOnUse) {
         EXPECT_TRUE(someReportContains(stderrReports([&] { net.reset(new Probe(c.state, c.hidden)); }), c.message));
         // Every operation reports and touches no memory.
         double v = -1.0;
-        const Messages m = stderrReports([&] {
-            net->setState();
-            v = net->getStateValue();
-            net->initEligibilityTraces();
-            net->storeState();
-            net->updateEligibilityTraces(0.9, 0.9);
-            net->updateWeights(0.1, 1.0);
-            net->checkWeightLimit();
-            net->initWeights(&minusQuarter);
-            net->setScaleFactor(0, 2.0);
-            EXPECT_EQ(net->getAvgWeight(false), 0.0);
-        });
+        EXPECT_GE(stderrReports([&] {
+                      net->setState();
+                      v = net->getStateValue();
+                      net->initEligibilityTraces();
+                      net->storeState();
+                      net->updateEligibilityTraces(0.9, 0.9);
+                      net->updateWeights(0.1, 1.0);
+                      net->initWeights(&minusQuarter);
+                  }).size(),
+                  7u);
         EXPECT_EQ(v, 0.0);
-        EXPECT_TRUE(someReportContains(m, "inputHiddenWeights == 0 --> This should never happen!"));
         EXPECT_FALSE(net->hasArrays());
     }
     // No hidden neurons requested: the extra neuron alone is a network.

@@ -245,6 +245,7 @@ TEST(Saving, LinksAreFollowedAndNewFilesGetTheUmasksPermissions) {
         {"sub/hop", "sub/../real2", 022},  // a relative link is read from the link's directory
         {"/dev/null", "/dev/null", 022},   // a device is written in place, not replaced
     };
+    const std::size_t descriptors = entries("/proc/self/fd").size();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target);
         const std::string saved = c.link != nullptr ? dir.file("link") : dir.file(c.target);
@@ -270,4 +271,5 @@ TEST(Saving, LinksAreFollowedAndNewFilesGetTheUmasksPermissions) {
         EXPECT_EQ(info.st_mode & 0777, 0666 & ~c.umask);
         EXPECT_TRUE(tableLoads(target));
     }
+    EXPECT_EQ(entries("/proc/self/fd").size(), descriptors) << "a save leaks a descriptor";
 }

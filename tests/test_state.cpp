@@ -133,7 +133,7 @@ TEST(State, UnknownKindIsAcceptedOnlyForAnEmptyBlock) {
     }
 }
 
-TEST(State, SavingOnAStreamThatCannotBeWrittenFailsQuotingTheError) {
+TEST(State, AStreamThatCannotBeWrittenOrReadFailsQuotingTheError) {
     TempDir dir;
     const Stream in = input(dir, Bytes{});
     State s;
@@ -146,6 +146,11 @@ TEST(State, SavingOnAStreamThatCannotBeWrittenFailsQuotingTheError) {
     EXPECT_EQ(result, -1);
     EXPECT_EQ(record, -1);
     ASSERT_EQ(errors.size(), 2u);
+    // A record that cannot be read leaves a variable of no name on [0, 0].
+    std::unique_ptr<VarValuesDouble> unread;
+    stderrReports([&] { unread.reset(new VarValuesDouble(in.get())); });
+    EXPECT_EQ((std::vector<double>{unread->getMinValue(), unread->getMaxValue(), unread->getValue()}),
+              std::vector<double>(3, 0.0));
     for (const std::string& e : errors) {
         EXPECT_EQ(e.rfind("errno = ", 0), 0u) << e;
         EXPECT_NE(e.find("  -->  "), std::string::npos) << e;
