@@ -121,6 +121,7 @@ std::vector<double> at(ValueFunction& vf, int p) {
     if (s->getType() == State::INT) s->setValueInt(0, p);
     if (s->getType() == State::DOUBLE) s->setValueDbl(0, 0.8 * p + 0.05);
     vf.setState();
+    if (StateValueFunction* v = dynamic_cast<StateValueFunction*>(&vf)) return {v->getStateValue()};
     ActionValueFunction& q = dynamic_cast<ActionValueFunction&>(vf);
     std::vector<double> values;
     for (int a = 0; a < q.getNumberOfActions(); ++a) values.push_back(q.getActionValue(a));
@@ -393,6 +394,56 @@ TEST(ValueFunctions, StatisticsAndClampingCoverEveryWeight) {
         EXPECT_EQ(vf->getMinWeight(), -1.0);
         EXPECT_EQ(vf->getMaxWeight(), 1.0);
         EXPECT_DOUBLE_EQ(vf->getAvgWeight(false), (n - 7) / n);
+    }
+}
+
+// With traces, in every storage, each weight moves by alpha delta times
+// its trace; without traces, the weights of the stored state move; with
+// neither, the update says so. The probe points 0, 3, 6 and 9 share no tile.
+TEST(ValueFunctions, UpdatesFollowTheTracesInEveryStorageOrTheStoredState) {
+    for (const bool tiles : {false, true}) {
+        for (int storage = 0; storage < 3; ++storage) {
+            SCOPED_TRACE(std::string(tiles ? "tiles" : "table") + ", storage " + std::to_string(storage));
+            std::unique_ptr<ValueFunction> vf(representation(tiles, 0));
+            setStorage(*vf, storage);
+            // At 0 three of the four CLIP tilings have no tile yet.
+            const double first = tiles ? 9.0 / 12 : 1.0;
+            const auto expectValues = [&](const std::vector<double>& expected) {
+                for (int p : {0, 3, 6, 9}) EXPECT_NEAR(at(*vf, p)[0], expected[p / 3], 1e-12) << "at " << p;
+            };
+            EXPECT_TRUE(someReportContains(stderrReports([&] { vf->updateWeights(1.0, 1.0); }),
+                                           "or call initEligibilityTraces or storeState before calling updateWeights!"));
+            at(*vf, 0);  // the first weight or tile is one like the others
+            vf->storeState();
+            at(*vf, 6);
+            vf->updateWeights(0.5, 2.0);
+            expectValues({first, 0.0, 0.0, 0.0});
+            vf->initEligibilityTraces();
+            at(*vf, 0);
+            vf->accumulatingTraces(1.0);
+            vf->accumulatingTraces(1.0);  // 2
+            at(*vf, 3);
+            vf->accumulatingTraces(1.0);
+            vf->replacingTraces(0.5);               // 0.5
+            vf->updateEligibilityTraces(0.5, 0.5);  // 0.5 and 0.125
+            vf->updateWeights(2.0, 1.0);
+            expectValues({2.0 * first, 0.25, 0.0, 0.0});
+            // Traces decayed to nothing move nothing: the stored state is for updates without traces.
+            vf->updateEligibilityTraces(0.0, 1.0);
+            vf->updateWeights(2.0, 1.0);
+            expectValues({2.0 * first, 0.25, 0.0, 0.0});
+        }
+        // A storage of no known kind is reported by every trace operation.
+        std::unique_ptr<ValueFunction> vf(representation(tiles, 0));
+        setStorage(*vf, 7);
+        const Messages errors = stderrReports([&] {
+            vf->initEligibilityTraces();
+            vf->replacingTraces(1.0);
+            vf->accumulatingTraces(1.0);
+            vf->updateEligibilityTraces(1.0, 1.0);
+            vf->updateWeights(1.0, 1.0);
+        });
+        EXPECT_EQ(errors, Messages(tiles ? 10 : 5, "Unknown traceStorage = 7"));
     }
 }
 
