@@ -15,7 +15,6 @@
 #include "State.h"
 #include "StateTilings.h"
 #include "Types.h"
-#include "valuefunction/TraceStore.h"
 
 namespace tile_test {
 
@@ -42,17 +41,8 @@ public:
     int stride(int d) const { return this->indexOffset[d]; }
     int arraySize() const { return this->ARRAY_SIZE; }
     double* weightArray() { return this->weights; }
-    const double* traceArray() const { return this->eTraces; }
     const int* stored() const { return this->storedActiveIndices; }
     const std::map<int, double>& traceMap() const { return this->eTracesMap; }
-    // The sparse list's entries, as a map to compare with traceMap.
-    std::map<int, double> sparseTraces() const {
-        std::map<int, double> entries;
-        for (std::size_t k = 0; k < this->traceStore->sparseCount(); ++k) {
-            entries[this->traceStore->sparseIndex(k)] = this->traceStore->sparseTrace(k);
-        }
-        return entries;
-    }
     const std::set<int>& visited() const { return this->episodeIndexHistorySet; }
     using Group::addTrace;
     using Group::clearTraceMap;

@@ -1,9 +1,10 @@
 // The three-layer network as V(s): its sizes, first weights and scaled
-// inputs, learning without traces, the limits, refused constructions and a
-// small learning task. Its file is tested with the other files
-// (test_files), its statistics with every representation
-// (test_value_functions), the forward pass and TD with traces bit for bit
-// against a hand-written network (test_benchmark_equivalence).
+// inputs, learning without traces, the limits and refused constructions.
+// Its file is tested with the other files (test_files), its statistics
+// with every representation (test_value_functions), the forward pass and
+// TD with traces bit for bit against a hand-written network
+// (test_benchmark_equivalence), learning with and without traces by the
+// random-walk examples.
 
 #include <gtest/gtest.h>
 
@@ -189,27 +190,4 @@ TEST(NeuralNetwork, AFileThatCannotBeOpenedLeavesTheNetworkAsItWas) {
     const std::vector<double> before = net.all(false);
     EXPECT_TRUE(someReportContains(stderrReports([&] { EXPECT_EQ(net.load(dir.file("none.v")), -1); }), "errno = "));
     EXPECT_EQ(net.all(false), before);
-}
-
-TEST(NeuralNetwork, LearnsTwoStateValuesWithAndWithoutTraces) {
-    // TD(0) on two one-step episodes whose values are 0.2 and 0.8, driven
-    // as the TD learner drives a value function.
-    const double x[2] = {0.0, 1.0}, target[2] = {0.2, 0.8};
-    for (bool withTraces : {false, true}) {
-        SCOPED_TRACE(withTraces);
-        setSeed(1);
-        Probe net(doubleState({{0.0, 1.0}}), 4);
-        for (int episode = 0; episode < 4001; ++episode) {
-            const int i = episode % 2;
-            if (withTraces) net.initEligibilityTraces();
-            net.getStatePtr()->setValueDbl(0, x[i]);
-            net.setState();
-            const double value = net.getStateValue();
-            EXPECT_TRUE(episode > 0 || std::fabs(value - target[i]) > 0.1) << value;
-            EXPECT_TRUE(episode < 3999 || std::fabs(value - target[i]) <= 0.02) << value;
-            if (withTraces) net.updateEligibilityTraces(0.9, 0.5);
-            if (!withTraces) net.storeState();
-            net.updateWeights(2.0, target[i] - value);  // the step ends in the terminal state
-        }
-    }
 }

@@ -290,30 +290,22 @@ TEST(Tilings, TraceHelpersSetAddAndDropEntries) {
     EXPECT_TRUE(g.group.traceMap().empty());
 }
 
-TEST(ActionTilings, ValuesAndSetValuesTouchExactlyThatActionsWeights) {
+TEST(ActionTilings, EveryOperationTouchesOnlyItsActionsWeightsAndOnlyInRange) {
     ActionGroup g(3);
     for (int a = 0; a < 3; ++a) EXPECT_EQ(g.group.getActionValue(a), 0.0 + (12 + 2 * a) + (13 + 2 * a));
     g.group.initWeights(&zero);
     g.group.setActionValue(1, 5.0);
-    const std::vector<double> w = g.group.weightList();
-    for (std::size_t i = 0; i < 18; ++i) EXPECT_EQ(w[i], i % 6 == 2 || i % 6 == 3 ? 5.0 : 0.0) << "weight " << i;
     g.group.setActiveActionValue(2, 7.0);
-    EXPECT_EQ(g.group.weightList()[16], 7.0);
-    EXPECT_EQ(g.group.weightList()[17], 7.0);
-    EXPECT_EQ(g.group.getActionValue(2), 14.0);
-    // Stored and visited indices are the given action's.
+    const std::vector<double> w = g.group.weightList();
+    for (std::size_t i = 0; i < 18; ++i) {
+        EXPECT_EQ(w[i], i % 6 == 2 || i % 6 == 3 ? 5.0 : (i == 16 || i == 17) ? 7.0 : 0.0) << "weight " << i;
+    }
     g.group.storeActiveTiles(2);
     EXPECT_EQ(std::vector<int>(g.group.stored(), g.group.stored() + 2), (std::vector<int>{16, 17}));
     g.group.storeEpisodeState(1);
     EXPECT_EQ(g.group.visited(), (std::set<int>{14, 15}));
-}
-
-TEST(ActionTilings, OutOfRangeActionIndicesReportAndTouchNothing) {
-    ActionGroup g(3);
-    const std::vector<double> before = g.group.weightList();
     const Messages r = stderrReports([&] {
         EXPECT_EQ(g.group.getActionValue(3), 0.0);
-        EXPECT_EQ(g.group.getActionValue(-1), 0.0);
         g.group.setActionValue(3, 1.0);
         g.group.setActiveActionValue(-1, 1.0);
         g.group.replacingTraces(1.0, 3);
@@ -322,17 +314,15 @@ TEST(ActionTilings, OutOfRangeActionIndicesReportAndTouchNothing) {
         g.group.storeEpisodeState(3);
         EXPECT_FALSE(g.group.removeAction(3));
     });
-    EXPECT_EQ(r.size(), 9u);  // one each
-    EXPECT_EQ(r[0], "actionIndex[3] out of bounds [ 0, 3)");
-    EXPECT_EQ(r[6], "actionIndex[7] out of bounds [ 0, 3)");
-    EXPECT_EQ(g.group.weightList(), before);
+    EXPECT_EQ(r.size(), 8u);  // one each
+    EXPECT_EQ(r[5], "actionIndex[7] out of bounds [ 0, 3)");
+    EXPECT_EQ(g.group.weightList(), w);
     EXPECT_TRUE(g.group.traceMap().empty());
-    EXPECT_EQ(g.group.stored(), nullptr);
-    EXPECT_TRUE(g.group.visited().empty());
+    EXPECT_EQ(std::vector<int>(g.group.stored(), g.group.stored() + 2), (std::vector<int>{16, 17}));
+    EXPECT_EQ(g.group.visited(), (std::set<int>{14, 15}));
     ActionGroup one(1);
     EXPECT_EQ(stderrReports([&] { EXPECT_FALSE(one.group.removeAction(0)); }),
               Messages{"ACTIONS == 1 --> Can not remove last action!"});
-    EXPECT_EQ(one.group.arraySize(), 6);
 }
 
 TEST(TileCoding, RefusedDuplicateAndNullGroupsAreNeitherAppendedNorCounted) {
@@ -348,13 +338,11 @@ TEST(TileCoding, RefusedDuplicateAndNullGroupsAreNeitherAppendedNorCounted) {
                   vf.registerTiling(nullptr);
               }).size(),
               4u);
-    EXPECT_EQ(vf.getNumberOfGroups(), 1);
-    EXPECT_EQ(vf.getNumberOfTilings(), 4);
+    EXPECT_EQ((std::vector<int>{vf.getNumberOfGroups(), vf.getNumberOfTilings()}), (std::vector<int>{1, 4}));
     ActionTileCoding q(doubleState({{0.0, 8.0}}));
     EXPECT_EQ(stderrReports([&] { q.registerTiling(new ActionTilings(4, VarList{tiledVar(0, 0.5, Types::CLIP)})); }),
               (Messages{"ACTIONS[0] <= 0", "Tiling refused --> not registered (and deleted)"}));  // no actions yet
-    EXPECT_EQ(q.getNumberOfGroups(), 0);
-    EXPECT_EQ(q.getNumberOfTilings(), 0);
+    EXPECT_EQ((std::vector<int>{q.getNumberOfGroups(), q.getNumberOfTilings()}), (std::vector<int>{0, 0}));
 }
 
 TEST(TileCoding, StepSizeIsSharedOutOverAllTilings) {
@@ -406,9 +394,7 @@ TEST(TileCoding, EpisodeHistoryRecordsEachTileOnceWhileSwitchedOn) {
     at(1.9);
     EXPECT_EQ(vf.getStateValue(), 0.0 + 1.0 + 1.0 + 1.0 + 1.0);
     vf.initEpisodeStateHistory();
-    EXPECT_EQ(stderrReports([&] { vf.valueEpisode(1.0); }),
-              Messages{"episodeIndexHistorySet is empty! Did you forget to set ValueFunction::episodeStateHistory to "
-                       "true?"});
+    EXPECT_TRUE(reportsContain(stderrReports([&] { vf.valueEpisode(1.0); }), {"episodeIndexHistorySet is empty!"}));
 
     ActionTileCoding q(doubleState({{0.0, 3.0}}));
     for (int a = 0; a < 3; ++a) q.registerAction(new AbstractAction());
