@@ -11,7 +11,6 @@
 #include "ActionLookupTable.h"
 #include "State.h"
 #include "StateLookupTable.h"
-#include "valuefunction/TraceStore.h"
 
 namespace lookup_test {
 
