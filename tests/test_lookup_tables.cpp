@@ -189,15 +189,11 @@ TEST(ActionLookupTable, ValuesOfSingleActionsAndIndicesOutsideTheBlock) {
         }
     }
     EXPECT_EQ(std::vector<double>(q->eTraces, q->eTraces + 6), Weights(6, 0.0));
-    // Accumulating adds to the active action only, in both storages.
+    // Accumulating adds to the active action only.
     q->activeActionIndex = 1;
     q->accumulatingTraces(1.0);
     q->accumulatingTraces(1.0);
     EXPECT_EQ(std::vector<double>(q->eTraces, q->eTraces + 6), (Weights{0, 0, 0, 0, 0, 2.0}));
-    q->setTraceStorage(Types::MAP);
-    q->eTracesMap = TraceMap{{4, 0.5}};
-    q->accumulatingTraces(1.0);
-    EXPECT_EQ(q->eTracesMap, (TraceMap{{4, 0.5}, {5, 1.0}}));
     q->storeState();
     EXPECT_EQ(q->storedActiveIndex, 5);
     EXPECT_EQ(q->episodeIndexHistorySet, std::set<int>{5});

@@ -377,6 +377,7 @@ TEST(TileCoding, EpisodeHistoryRecordsEachTileOnceWhileSwitchedOn) {
     vf.initEpisodeStateHistory();
     EXPECT_TRUE(reportsContain(stderrReports([&] { vf.valueEpisode(1.0); }), {"episodeIndexHistorySet is empty!"}));
 
+    // An action function records the tiles of the active action.
     ActionTileCoding q(doubleState({{0.0, 3.0}}));
     for (int a = 0; a < 3; ++a) q.registerAction(new AbstractAction());
     ActionProbe* actionGroup = new ActionProbe(2, VarList{tiledVar(0, 0.5, Types::CLIP)});
@@ -388,7 +389,7 @@ TEST(TileCoding, EpisodeHistoryRecordsEachTileOnceWhileSwitchedOn) {
     q.setRandomActionIndex();
     const int a = q.getActiveActionIndex();
     q.storeState();
-    EXPECT_EQ(actionGroup->visited(), (std::set<int>{12 + 2 * a, 13 + 2 * a}));
     q.valueEpisode(0.25);
+    EXPECT_EQ(actionGroup->visited(), (std::set<int>{12 + 2 * a, 13 + 2 * a}));
     EXPECT_EQ(q.getActionValue(a), 0.5);
 }
