@@ -40,7 +40,6 @@ public:
     double offset(int t, int d) const { return this->tileOffset[t][d]; }
     int stride(int d) const { return this->indexOffset[d]; }
     int arraySize() const { return this->ARRAY_SIZE; }
-    double* weightArray() { return this->weights; }
     const int* stored() const { return this->storedActiveIndices; }
     const std::map<int, double>& traceMap() const { return this->eTracesMap; }
     const std::set<int>& visited() const { return this->episodeIndexHistorySet; }

@@ -83,29 +83,6 @@ TEST(State, VariableIdIsTheFirstExactMatch) {
               (std::vector<unsigned int>{0, 1, 3, NONE}));
 }
 
-TEST(State, AccessorsCheckTheKindBeforeTheIdAndChangeOnlyTheirField) {
-    State s, d;
-    s.registerVariable("a", 0, 4);
-    s.registerVariable("b", 0, 4);
-    d.registerVariable("v", 0.0, 10.0);
-    testing::internal::CaptureStderr();
-    const std::vector<double> got{1.0 * s.getMaxValueInt(2), s.getValueDbl(5), 1.0 * s.getValueInt(NONE)};
-    d.setValueInt(0, 3);
-    d.setMaxValueDbl(1, 3.0);
-    const std::string text = testing::internal::GetCapturedStderr();
-    EXPECT_NE(text.find("File: State.h   Function: getMaxValueInt   Line: "), std::string::npos) << text;
-    EXPECT_EQ(reportMessages(text),
-              (Messages{"VarId out of bounds --> 0 <= 2 < 2", "Not a Double-State!",
-                        "VarId out of bounds --> 0 <= 4294967295 < 2", "Not an Int-State!",
-                        "VarId out of bounds --> 0 <= 1 < 1"}));
-    EXPECT_EQ(got, std::vector<double>(3, 0.0));
-    d.setValueDbl(0, 2.5);
-    d.setMinValueDbl(0, -1.0);
-    d.setMaxValueDbl(0, 11.0);
-    EXPECT_EQ((std::vector<double>{d.getValueDbl(0), d.getMinValueDbl(0), d.getMaxValueDbl(0)}),
-              (std::vector<double>{2.5, -1.0, 11.0}));
-}
-
 TEST(State, UnknownKindIsAcceptedOnlyForAnEmptyBlock) {
     TempDir dir;
     Bytes record;

@@ -69,17 +69,6 @@ struct ActionGroup {
     }
 };
 
-// Two groups on one variable on [0, 8], of 4 and 8 tilings; at x = 3.3,
-// which this sets, every tiling has a tile.
-template <class G, class VF>
-std::vector<G*> fourAndEight(VF& vf) {
-    std::vector<G*> groups{new G(4, VarList{tiledVar(0, 0.5, Types::CLIP)}),
-                           new G(8, VarList{tiledVar(0, 0.25, Types::WRAP)})};
-    for (G* g : groups) vf.registerTiling(g);
-    vf.getStatePtr()->setValueDbl(0, 3.3);
-    return groups;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- geometry
@@ -343,7 +332,9 @@ TEST(TileCoding, RefusedDuplicateAndNullGroupsAreNeitherAppendedNorCounted) {
     // Setting an action's value reaches every group.
     q.registerAction(new AbstractAction());
     q.registerAction(new AbstractAction());
-    fourAndEight<ActionProbe>(q);
+    q.registerTiling(new ActionTilings(4, VarList{tiledVar(0, 0.5, Types::CLIP)}));
+    q.registerTiling(new ActionTilings(8, VarList{tiledVar(0, 0.25, Types::WRAP)}));
+    q.getStatePtr()->setValueDbl(0, 3.3);  // a tile in every tiling
     q.setState();
     q.setActionValue(1, 0.5);
     EXPECT_EQ((std::vector<double>{q.getActionValue(0), q.getActionValue(1)}), (std::vector<double>{0.0, 0.5 * 12}));
