@@ -365,12 +365,6 @@ const std::vector<Kind>& kinds() {
     return all;
 }
 
-std::vector<uint64_t> bits(const std::vector<double>& values) {
-    std::vector<uint64_t> b(values.size());
-    if (!values.empty()) std::memcpy(b.data(), values.data(), 8 * values.size());
-    return b;
-}
-
 }  // namespace
 
 TEST(Files, AreLaidOutByteForByteAndReadBackBitExact) {
@@ -386,7 +380,7 @@ TEST(Files, AreLaidOutByteForByteAndReadBackBitExact) {
         EXPECT_TRUE(r.errors.empty()) << testing::PrintToString(r.errors);
         EXPECT_EQ(r.saved, k.layout);
         // The variables restart at their midpoints: the values there are the same.
-        EXPECT_EQ(bits(r.values), bits(written.values));
+        EXPECT_EQ(r.values, written.values);
     }
     // A pipe cannot tell its reader how much is left; what it carries loads
     // all the same.

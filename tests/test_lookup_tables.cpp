@@ -135,22 +135,6 @@ TEST(StateLookupTable, TracesAndUpdatesTouchNothingOutsideTheTable) {
     EXPECT_EQ(v.weightVector(), Weights(10, 0.0));
 }
 
-TEST(StateLookupTable, EachVisitedStateIsCreditedOnceHoweverOftenItWasStored) {
-    VTable v(makeState({{"a", 0, 6}}));
-    EXPECT_TRUE(reportsContain(stderrReports([&] { v.valueEpisode(1.0); }), {"episodeIndexHistorySet is empty!"}));
-    for (int x : {3, 5, 3}) {
-        v.getStatePtr()->setValueInt(0, x);
-        v.setState();
-        v.storeState();
-    }
-    EXPECT_EQ(v.storedActiveIndex, 3);
-    v.valueEpisode(1.0);
-    v.valueEpisode(1.0);
-    EXPECT_EQ(v.weightVector(), (Weights{0, 0, 0, 2.0, 0, 2.0, 0}));
-    v.initEpisodeStateHistory();
-    EXPECT_TRUE(v.episodeIndexHistorySet.empty());
-}
-
 TEST(ActionLookupTable, ValuesOfSingleActionsAndIndicesOutsideTheBlock) {
     std::unique_ptr<QTable> q(makeQ({{"a", 0, 2}}, 2));
     q->setActionValue(1, 5.0);

@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -18,6 +17,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <set>
@@ -74,11 +74,7 @@ bool tableLoads(const std::string& path) {
 
 std::set<std::string> entries(const std::string& dir) {
     std::set<std::string> names;
-    DIR* d = opendir(dir.c_str());
-    while (const dirent* e = d != nullptr ? readdir(d) : nullptr) {
-        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.insert(e->d_name);
-    }
-    if (d != nullptr) closedir(d);
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) names.insert(entry.path().filename());
     return names;
 }
 

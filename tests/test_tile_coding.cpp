@@ -341,7 +341,10 @@ TEST(TileCoding, RefusedDuplicateAndNullGroupsAreNeitherAppendedNorCounted) {
     EXPECT_EQ(stderrReports([&] { q.setActionValue(-1, 3.0); }), Messages{"actionIndex[-1] out of bounds [ 0, 2)"});
 }
 
-TEST(TileCoding, EpisodeHistoryRecordsEachTileOnceWhileSwitchedOn) {
+// Crediting the visits is shown for every representation
+// (test_value_functions); a tile coding records them while its history is
+// on, also when it marks traces.
+TEST(TileCoding, EpisodeHistoryRecordsTheTilesOfMarkedAndStoredStatesWhileSwitchedOn) {
     StateTileCoding vf(doubleState({{0.0, 8.0}}));
     StateProbe* group = new StateProbe(4, VarList{tiledVar(0, 0.5, Types::CLIP)});
     vf.registerTiling(group);
@@ -351,6 +354,7 @@ TEST(TileCoding, EpisodeHistoryRecordsEachTileOnceWhileSwitchedOn) {
     };
     at(8.0);
     vf.accumulatingTraces(1.0);
+    vf.storeState();
     EXPECT_TRUE(group->visited().empty());  // history off
     vf.setEpisodeStateHistory(true);
     at(1.9);
@@ -359,28 +363,5 @@ TEST(TileCoding, EpisodeHistoryRecordsEachTileOnceWhileSwitchedOn) {
     vf.accumulatingTraces(1.0);  // tiles 1, 1, 1, 0
     at(8.0);
     vf.storeState();
-    vf.storeState();
     EXPECT_EQ(group->visited(), (std::set<int>{0, 1, 2, 3, 4, 5, 6, 12, 13, 14, 15}));
-    vf.valueEpisode(0.5);
-    vf.valueEpisode(0.5);
-    at(1.9);
-    EXPECT_EQ(vf.getStateValue(), 0.0 + 1.0 + 1.0 + 1.0 + 1.0);
-    vf.initEpisodeStateHistory();
-    EXPECT_TRUE(reportsContain(stderrReports([&] { vf.valueEpisode(1.0); }), {"episodeIndexHistorySet is empty!"}));
-
-    // An action function records the tiles of the active action.
-    ActionTileCoding q(doubleState({{0.0, 3.0}}));
-    for (int a = 0; a < 3; ++a) q.registerAction(new AbstractAction());
-    ActionProbe* actionGroup = new ActionProbe(2, VarList{tiledVar(0, 0.5, Types::CLIP)});
-    q.registerTiling(actionGroup);
-    q.setEpisodeStateHistory(true);
-    q.getStatePtr()->setValueDbl(0, 2.9);
-    q.setState();
-    setSeed(1);
-    q.setRandomActionIndex();
-    const int a = q.getActiveActionIndex();
-    q.storeState();
-    q.valueEpisode(0.25);
-    EXPECT_EQ(actionGroup->visited(), (std::set<int>{12 + 2 * a, 13 + 2 * a}));
-    EXPECT_EQ(q.getActionValue(a), 0.5);
 }

@@ -161,7 +161,7 @@ TEST(ValueFunctions, LoadFailuresAreReportedAtTheStepThatFailedAndKeepTheRegistr
     ASSERT_EQ(StateLookupTable(intState()).save(dir.file("whole")), 0);
     const Bytes whole = readFile(dir.file("whole"));
     const std::string missing = "errno = 2 --> " + std::string(std::strerror(ENOENT));
-    enum Reader { V, V_FROM_FILE, Q };
+    enum Reader { V, Q };
     const struct {
         const char* name;
         Reader reader;
@@ -171,8 +171,6 @@ TEST(ValueFunctions, LoadFailuresAreReportedAtTheStepThatFailedAndKeepTheRegistr
         int registry;        // actions afterwards
     } cases[] = {
         {"V: missing file", V, 0, missing, 2, 0},
-        {"V: cut in the state block", V, 10, "loading state failed", 0, 0},
-        {"V: cut in the state block, no State yet", V_FROM_FILE, 10, "loading state failed", 0, 0},
         {"V: cut in the body", V, whole.size() - 9, "loading valuefunction failed", 2, 0},
         {"Q: missing file", Q, 0, missing, 2, 1},
         {"Q: cut in the state block", Q, 12, "loading state failed", 0, 1},
@@ -186,7 +184,6 @@ TEST(ValueFunctions, LoadFailuresAreReportedAtTheStepThatFailedAndKeepTheRegistr
         int destroyed = 0, result = -1;
         std::unique_ptr<ValueFunction> vf;
         const Messages errors = stderrReports([&] {
-            if (c.reader == V_FROM_FILE) return vf.reset(new StateLookupTable(path));
             vf.reset(c.reader == V ? static_cast<ValueFunction*>(new StateLookupTable(intState()))
                                    : makeQ({{"x", 0, 9}, {"yy", -3, 4}}, 0));
             if (c.reader == Q) dynamic_cast<QTable&>(*vf).registerAction(new CountedAction(&destroyed));
@@ -432,6 +429,32 @@ TEST(ValueFunctions, UpdatesFollowTheTracesInEveryStorageOrTheStoredState) {
             vf->updateWeights(1.0, 1.0);
         });
         EXPECT_EQ(errors, Messages(tiles ? 10 : 5, "Unknown traceStorage = 7"));
+    }
+}
+
+// With the history on, each weight visited in an episode is credited once,
+// however often it was visited; a new episode starts from no visits.
+TEST(ValueFunctions, EachVisitedWeightIsCreditedOnceAnEpisode) {
+    for (const bool tiles : {false, true}) {
+        for (const int actions : {0, 2}) {
+            SCOPED_TRACE(std::string(tiles ? "tiles" : "table") + (actions == 0 ? " V" : " Q"));
+            std::unique_ptr<ValueFunction> vf(representation(tiles, actions));
+            ActionValueFunction* q = dynamic_cast<ActionValueFunction*>(vf.get());
+            vf->setEpisodeStateHistory(true);
+            std::vector<std::vector<double>> expected = everywhere(*vf);
+            setSeed(5);
+            for (int p : {3, 6, 3}) {
+                at(*vf, p);
+                const int a = q != nullptr ? (q->setRandomActionIndex(), q->getActiveActionIndex()) : 0;
+                vf->storeState();
+                expected[p][a] = tiles ? 12 * 1.0 : 1.0;  // a tile in every tiling
+            }
+            vf->valueEpisode(0.5);
+            vf->valueEpisode(0.5);
+            for (int p : {0, 3, 6, 9}) EXPECT_EQ(at(*vf, p), expected[p]) << "at " << p;
+            vf->initEpisodeStateHistory();
+            EXPECT_TRUE(someReportContains(stderrReports([&] { vf->valueEpisode(1.0); }), "is empty!"));
+        }
     }
 }
 
