@@ -489,7 +489,6 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
         {LOOKUP_V, "an empty range", V({{"w", 2, 0}}, tableBody(0, {1}, 1, {0.0})), "no table on an empty range"},
         {LOOKUP_Q, "blocks of two for three actions", Q(ONE_VAR, 3, tableBody(0, {2}, 6, w6)), "indexOffset[0] = 2"},
         {LOOKUP_Q, "blocks of three for two actions", Q(ONE_VAR, 2, tableBody(0, {3}, 9, w9)), "indexOffset[0] = 3"},
-        {LOOKUP_Q, "size not states times actions", Q(ONE_VAR, 3, tableBody(0, {3}, 6, w6)), "ARRAY_SIZE = 6"},
         {LOOKUP_Q, "no actions", Q(ONE_VAR, 0, tableBody(0, {0}, 0, {})), "weights per state = 0"},
         {LOOKUP_Q, "negative actions", Q(ONE_VAR, -1, tableBody(0, {2}, 6, w6)), "ACTIONS = -1 --> not a plausible"},
         {LOOKUP_Q, "huge actions", Q(ONE_VAR, INT_MAX, tableBody(0, {2}, 6, w6)), "ACTIONS = 2147483647"},

@@ -50,16 +50,15 @@ std::unique_ptr<QTable> atTwo(int actions) {
 
 }  // namespace
 
+// Two more layouts are shown byte for byte with the files (test_files).
 TEST(LookupTable, StridesAndSizeFollowTheRangesAndTheActions) {
     const auto expectLayout = [](const char* what, const auto& table, const std::vector<int>& strides, int size) {
         SCOPED_TRACE(what);
         EXPECT_EQ(table.strides(), strides);
         EXPECT_EQ(table.weightVector(), Weights(static_cast<std::size_t>(size), 0.0));
     };
-    expectLayout("two variables", VTable(makeState({{"a", 0, 2}, {"b", -1, 1}})), {3, 1}, 9);
     expectLayout("three variables", VTable(makeState({{"a", 0, 1}, {"b", 5, 7}, {"c", -2, 1}})), {12, 4, 1}, 24);
     expectLayout("no variables", VTable(new State()), {}, 1);
-    expectLayout("two actions", *std::unique_ptr<QTable>(makeQ({{"a", 0, 2}}, 2)), {2}, 6);
     expectLayout("three actions", *std::unique_ptr<QTable>(makeQ({{"a", 0, 2}, {"b", -1, 1}}, 3)), {9, 3}, 27);
     expectLayout("actions only", *std::unique_ptr<QTable>(makeQ({}, 4)), {}, 4);
     VTable v(makeState({{"a", 0, 2}, {"b", -1, 1}}));
