@@ -104,7 +104,7 @@ const std::vector<IntVar> TWO_VARS{{"x", 0, 2}, {"yy", -1, 1}};
 const std::vector<IntVar> ONE_VAR{{"a", 0, 2}};
 
 // One group body, field by field.
-struct BodySpec {
+struct GroupFields {
     int32_t tilings, dimensions, storage;
     struct Var {
         int32_t id;
@@ -119,9 +119,9 @@ struct BodySpec {
     std::vector<double> weights;
 };
 
-Bytes groupBody(const BodySpec& s) {
+Bytes groupBody(const GroupFields& s) {
     Bytes b = cat({i32(s.tilings), i32(s.dimensions), i32(s.storage)});
-    for (const BodySpec::Var& v : s.vars) {
+    for (const GroupFields::Var& v : s.vars) {
         putI32(b, v.id);
         putF64(b, v.resolution);
         putI32(b, v.tileType);
@@ -142,16 +142,16 @@ Bytes tileBlock() { return doubleBlock({{"v0", {0.0, 8.0}}, {"v1", {-1.0, 2.0}}}
 State* tileState() { return doubleState({{0.0, 8.0}, {-1.0, 2.0}}); }
 
 // Group A: 4 tilings, v0 CLIP at resolution 0.5: 4 tiles of width 2.
-BodySpec groupA(int actions, int32_t storage, const std::vector<double>& weights) {
-    BodySpec s{4, 1, storage, {{0, 8.0 / 16, Types::CLIP}}, {2.0}, {4}, {4 * actions}, {}, 16 * actions, weights};
+GroupFields groupA(int actions, int32_t storage, const std::vector<double>& weights) {
+    GroupFields s{4, 1, storage, {{0, 8.0 / 16, Types::CLIP}}, {2.0}, {4}, {4 * actions}, {}, 16 * actions, weights};
     for (int t = 0; t < 4; ++t) s.offsets.push_back({t * (8.0 / 16)});
     return s;
 }
 
 // Group B: 2 tilings, v1 CIRCLE at 0.5 (3 tiles of width 1) and v0 WRAP at
 // 1.5 (ceil(8 / 3) + 1 = 4 tiles of width 8/3).
-BodySpec groupB(int actions, int32_t storage, const std::vector<double>& weights) {
-    BodySpec s{2, 2, storage, {{1, 3.0 / 6, Types::CIRCLE}, {0, 8.0 / 6, Types::WRAP}}, {1.0, 8.0 / 3}, {3, 4},
+GroupFields groupB(int actions, int32_t storage, const std::vector<double>& weights) {
+    GroupFields s{2, 2, storage, {{1, 3.0 / 6, Types::CIRCLE}, {0, 8.0 / 6, Types::WRAP}}, {1.0, 8.0 / 3}, {3, 4},
                {8 * actions, 2 * actions}, {}, 24 * actions, weights};
     for (int t = 0; t < 2; ++t) s.offsets.push_back({t * (3.0 / 6), t * (8.0 / 6)});
     return s;
@@ -447,9 +447,9 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
     const auto Q = [](const std::vector<IntVar>& vars, int32_t actions, const Bytes& body) {
         return cat({intBlock(vars), i32(actions), body});
     };
-    const auto tiles = [](void (*damage)(BodySpec&)) {
+    const auto tiles = [](void (*damage)(GroupFields&)) {
         // The damaged group comes second: the first must not stay behind.
-        BodySpec b = groupB(1, 0, ramp(24, 0.0));
+        GroupFields b = groupB(1, 0, ramp(24, 0.0));
         damage(b);
         return cat({tileBlock(), i32(2), groupBody(groupA(1, 0, ramp(16, 0.0))), groupBody(b)});
     };
@@ -460,7 +460,7 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
     };
     const Bytes groupA1 = groupBody(groupA(1, 0, ramp(16, 0.0)));
     // INT_MAX weights laid out consistently, the last stride INT_MAX itself.
-    const BodySpec huge{1, 2, 0, {{0, 8.0, Types::CLIP}, {1, 1.0, Types::CLIP}}, {8.0, 3.0 / INT_MAX},
+    const GroupFields huge{1, 2, 0, {{0, 8.0, Types::CLIP}, {1, 1.0, Types::CLIP}}, {8.0, 3.0 / INT_MAX},
                         {1, INT_MAX}, {INT_MAX, 1}, {{0.0, 0.0}}, INT_MAX, {0.0}};
     Bytes record, nameTooLong = cat({i32(1), i32(1), i32(-16)});
     putIntVar(record, "a", 0, 2);
@@ -495,24 +495,24 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
         {LOOKUP_Q, "huge size", Q({}, 2, tableBody(0, {}, 1 << 30, {1.0, 2.0})), "ARRAY_SIZE = 1073741824"},
         {LOOKUP_Q, "states times actions beyond an int", Q({{"w", 0, 1 << 30}}, 2, tableBody(0, {2}, 2, {0.0, 0.0})),
          "not addressable by an int index"},
-        {TILES_V, "no tilings", tiles([](BodySpec& s) { s.tilings = 0; }), "at least one tiling and one variable"},
-        {TILES_V, "no variables", tiles([](BodySpec& s) { s.dimensions = 0; }), "DIMENSIONS = 0"},
-        {TILES_V, "tilings beyond the file", tiles([](BodySpec& s) { s.tilings = INT_MAX; }),
+        {TILES_V, "no tilings", tiles([](GroupFields& s) { s.tilings = 0; }), "at least one tiling and one variable"},
+        {TILES_V, "no variables", tiles([](GroupFields& s) { s.dimensions = 0; }), "DIMENSIONS = 0"},
+        {TILES_V, "tilings beyond the file", tiles([](GroupFields& s) { s.tilings = INT_MAX; }),
          "more than the rest of the file"},
-        {TILES_V, "variables beyond the file", tiles([](BodySpec& s) { s.dimensions = INT_MAX; }),
+        {TILES_V, "variables beyond the file", tiles([](GroupFields& s) { s.dimensions = INT_MAX; }),
          "more than the rest of the file"},
-        {TILES_V, "unknown trace storage", tiles([](BodySpec& s) { s.storage = 3; }), "Unknown traceStorage = 3"},
-        {TILES_V, "unknown tile type", tiles([](BodySpec& s) { s.vars[1].tileType = 3; }), "Unknown Tiletype[3]"},
-        {TILES_V, "id beyond the State", tiles([](BodySpec& s) { s.vars[0].id = 2; }), "Variable id = 2 --> the"},
-        {TILES_V, "no tiles", tiles([](BodySpec& s) { s.tiles[0] = 0; }), "tiles[0] = 0"},
-        {TILES_V, "tiles that do not match the strides", tiles([](BodySpec& s) { s.tiles[1] = 5; }),
+        {TILES_V, "unknown trace storage", tiles([](GroupFields& s) { s.storage = 3; }), "Unknown traceStorage = 3"},
+        {TILES_V, "unknown tile type", tiles([](GroupFields& s) { s.vars[1].tileType = 3; }), "Unknown Tiletype[3]"},
+        {TILES_V, "id beyond the State", tiles([](GroupFields& s) { s.vars[0].id = 2; }), "Variable id = 2 --> the"},
+        {TILES_V, "no tiles", tiles([](GroupFields& s) { s.tiles[0] = 0; }), "tiles[0] = 0"},
+        {TILES_V, "tiles that do not match the strides", tiles([](GroupFields& s) { s.tiles[1] = 5; }),
          "indexOffset[0] = 8 --> expected 10"},
-        {TILES_V, "a wrong last stride", tiles([](BodySpec& s) { s.strides[1] = 3; }), "indexOffset[1] = 3"},
-        {TILES_V, "a wrong first stride", tiles([](BodySpec& s) { s.strides[0] = 6; }), "indexOffset[0] = 6"},
-        {TILES_V, "zero width", tiles([](BodySpec& s) { s.widths[0] = 0.0; }), "tileWidth[0] = 0"},
-        {TILES_V, "NaN width", tiles([](BodySpec& s) { s.widths[1] = std::nan(""); }), "tileWidth[1] = "},
-        {TILES_V, "infinite offset", tiles([](BodySpec& s) { s.offsets[1][0] = INFINITY; }), "tileOffset[1][0] = "},
-        {TILES_V, "size one too small", tiles([](BodySpec& s) { s.arraySize = 23, s.weights.pop_back(); }),
+        {TILES_V, "a wrong last stride", tiles([](GroupFields& s) { s.strides[1] = 3; }), "indexOffset[1] = 3"},
+        {TILES_V, "a wrong first stride", tiles([](GroupFields& s) { s.strides[0] = 6; }), "indexOffset[0] = 6"},
+        {TILES_V, "zero width", tiles([](GroupFields& s) { s.widths[0] = 0.0; }), "tileWidth[0] = 0"},
+        {TILES_V, "NaN width", tiles([](GroupFields& s) { s.widths[1] = std::nan(""); }), "tileWidth[1] = "},
+        {TILES_V, "infinite offset", tiles([](GroupFields& s) { s.offsets[1][0] = INFINITY; }), "tileOffset[1][0] = "},
+        {TILES_V, "size one too small", tiles([](GroupFields& s) { s.arraySize = 23, s.weights.pop_back(); }),
          "ARRAY_SIZE = 23 --> the geometry gives 24"},
         {TILES_V, "INT_MAX weights", cat({tileBlock(), i32(1), groupBody(huge)}), "more weights than the rest"},
         {TILES_V, "more groups than the file holds", cat({tileBlock(), i32(-1), groupA1}), "more groups than the rest"},
