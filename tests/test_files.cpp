@@ -248,8 +248,8 @@ Q* withActions(Q* q, int n) {
     return q;
 }
 
-// The State block alone: two DOUBLE variables, one named by no bytes, one
-// by bytes that hold zeros.
+// The State block alone, written to a stream and read from one into a
+// State in use.
 Read stateSaved(const State& s, const std::string& path) {
     Read r;
     FILE* out = std::fopen(path.c_str(), "wb");
@@ -281,6 +281,7 @@ enum { STATE, LOOKUP_V, LOOKUP_Q, TILES_V, TILES_Q, NETWORK };
 const std::vector<Kind>& kinds() {
     const std::vector<double> w40 = ramp(40, 0.0), w120 = ramp(120, 0.05);
     static const std::vector<Kind> all{
+        // Two DOUBLE variables, one named by no bytes, one by bytes that hold zeros.
         {"State block", doubleBlock({{"", {-1.0, 1.0}}, {std::string("a\0b\0", 4), {0.0, 2.5}}}),
          [](const std::string& path) {
              State s;

@@ -1,9 +1,9 @@
 // Lookup tables over integer variables: their layout, the present state's
-// index, traces and updates, and the actions of a Q table. Their files are
-// tested with the other files (test_files); statistics, action removal and
-// late actions with every representation (test_value_functions); Sarsa and
-// Watkins steps bit for bit against hand-written tables
-// (test_benchmark_equivalence).
+// index, what they refuse, and the actions of a Q table. Their files are
+// tested with the other files (test_files); updates, statistics, visits,
+// action removal and late actions with every representation
+// (test_value_functions); Sarsa and Watkins steps bit for bit against
+// hand-written tables (test_benchmark_equivalence).
 
 #include <gtest/gtest.h>
 

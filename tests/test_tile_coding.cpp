@@ -1,9 +1,9 @@
 // Tile coding: the geometry of a group of tilings, which tiles a value
-// activates, the traces and updates of state and action groups, and the
-// containers that share the step size out over their groups. Files are
-// tested with the other files (test_files); removal and late actions,
-// statistics and the trace storages with every representation
-// (test_value_functions).
+// activates, the tilings without a tile, the action groups, and the
+// containers' groups and episode history. Files are tested with the other
+// files (test_files); updates, statistics, visits, removal and late
+// actions with every representation (test_value_functions); Sarsa steps bit
+// for bit against hand-written tilings (test_benchmark_equivalence).
 
 #include <gtest/gtest.h>
 

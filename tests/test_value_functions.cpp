@@ -2,8 +2,9 @@
 // representations themselves: the class-wide initial weights, the file
 // envelope (State block, the ACTIONS of a Q file, the body), the action
 // registry and the selections; then what every representation must do
-// alike: statistics and clamping, the removal of an action and an action
-// registered late.
+// alike: statistics and clamping, updates with and without traces in every
+// storage, the visits of an episode, the removal of an action and an
+// action registered late.
 
 #include <gtest/gtest.h>
 
