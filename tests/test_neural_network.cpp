@@ -70,8 +70,6 @@ TEST(NeuralNetwork, SizesComeFromTheStateAndWeightsAreDrawnInIndexOrder) {
     EXPECT_EQ(net.H(), 6);
     // 24 input-hidden weights, then 6 hidden-output weights, one draw each.
     EXPECT_EQ(net.all(false), drawn);
-    net.initEligibilityTraces();
-    EXPECT_EQ(net.all(true), std::vector<double>(30, 0.0));
     // Each variable is scaled by its factor, 1 until set; the bias input is
     // no variable.
     net.setScaleFactor(0, 0.25);

@@ -91,8 +91,6 @@ TEST(TilingsGeometry, CountsWidthsOffsetsStridesAndSizeFollowTheBounds) {
         {"two variables", {{0.0, 10.0}, {0.0, 5.0}}, 4, 1,
          {tiledVar(0, 0.3, Types::CLIP), tiledVar(1, 0.25, Types::CLIP)}, {9, 5}, {20, 4}, {10.0 / 9, 1.0},
          {10.0 / 36, 0.25}, 180},
-        {"actions multiply strides and size", {{0.0, 3.0}}, 2, 4, {tiledVar(0, 0.5, Types::CLIP)}, {3}, {8}, {1.0},
-         {0.5}, 24},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

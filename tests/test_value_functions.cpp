@@ -135,8 +135,6 @@ std::vector<std::vector<double>> everywhere(ValueFunction& vf) {
     return values;
 }
 
-State* intState() { return lookup_test::makeState({{"x", 0, 9}, {"yy", -3, 4}}); }
-
 }  // namespace
 
 TEST(ValueFunction, InitialWeightsAreZeroUntilSetAndRandomValuesAreTheScaledDraw) {
@@ -159,45 +157,38 @@ TEST(ValueFunction, InitialWeightsAreZeroUntilSetAndRandomValuesAreTheScaledDraw
 // are refused with the other files (test_files).
 TEST(ValueFunctions, LoadFailuresAreReportedAtTheStepThatFailedAndKeepTheRegistryUntilTheFileReplacesIt) {
     TempDir dir;
-    ASSERT_EQ(StateLookupTable(intState()).save(dir.file("whole")), 0);
+    ASSERT_EQ(std::unique_ptr<QTable>(makeQ({{"x", 0, 9}, {"yy", -3, 4}}, 1))->save(dir.file("whole")), 0);
     const Bytes whole = readFile(dir.file("whole"));
     const std::string missing = "errno = 2 --> " + std::string(std::strerror(ENOENT));
-    enum Reader { V, Q };
     const struct {
         const char* name;
-        Reader reader;
-        std::size_t size;    // of the file, cut from a whole V file; 0: no file
+        std::size_t size;    // of the file, cut from a whole one; 0: no file
         std::string report;  // the last one
         unsigned vars;       // of the State afterwards
         int registry;        // actions afterwards
+        bool replaced;       // the action in the registry is gone
     } cases[] = {
-        {"V: missing file", V, 0, missing, 2, 0},
-        {"V: cut in the body", V, whole.size() - 9, "loading valuefunction failed", 2, 0},
-        {"Q: missing file", Q, 0, missing, 2, 1},
-        {"Q: cut in the state block", Q, 12, "loading state failed", 0, 1},
+        {"missing file", 0, missing, 2, 1, false},
+        {"cut in the state block", 12, "loading state failed", 0, 1, false},
         // The registry is emptied first, then reading ACTIONS comes up short.
-        {"Q: no number of actions", Q, 35, "the file ends early", 2, 0},
+        {"no number of actions", 35, "the file ends early", 2, 0, true},
+        {"cut in the body", whole.size() - 9, "loading valuefunction failed", 2, 1, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir.file(c.size == 0 ? "absent" : "vf");
+        const std::string path = dir.file(c.size == 0 ? "absent" : "q");
         if (c.size != 0) writeFile(path, Bytes(whole.begin(), whole.begin() + static_cast<long>(c.size)));
-        int destroyed = 0, result = -1;
-        std::unique_ptr<ValueFunction> vf;
-        const Messages errors = stderrReports([&] {
-            vf.reset(c.reader == V ? static_cast<ValueFunction*>(new StateLookupTable(intState()))
-                                   : makeQ({{"x", 0, 9}, {"yy", -3, 4}}, 0));
-            if (c.reader == Q) dynamic_cast<QTable&>(*vf).registerAction(new CountedAction(&destroyed));
-            result = vf->load(path);
-        });
+        int destroyed = 0, result = 0;
+        std::unique_ptr<QTable> q(makeQ({{"x", 0, 9}, {"yy", -3, 4}}, 0, false));
+        q->registerAction(new CountedAction(&destroyed));
+        const Messages errors = stderrReports([&] { result = q->load(path); });
         EXPECT_EQ(result, -1);
         ASSERT_FALSE(errors.empty());
         EXPECT_EQ(errors.back(), c.size == 0 ? c.report + " (" + path + ")" : c.report);
         EXPECT_EQ(errors.front().find("errno = 0 "), std::string::npos) << errors.front();
-        EXPECT_EQ(vf->getStatePtr()->getNumberOfVariables(), c.vars);
-        if (c.reader != Q) continue;
-        EXPECT_EQ(dynamic_cast<QTable&>(*vf).registeredActions.size(), static_cast<std::size_t>(c.registry));
-        EXPECT_EQ(destroyed, 1 - c.registry);
+        EXPECT_EQ(q->getStatePtr()->getNumberOfVariables(), c.vars);
+        EXPECT_EQ(q->registeredActions.size(), static_cast<std::size_t>(c.registry));
+        EXPECT_EQ(destroyed, c.replaced ? 1 : 0);
     }
 }
 
