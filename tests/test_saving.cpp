@@ -12,6 +12,7 @@
 #include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -163,6 +164,9 @@ TEST(Saving, LinksAreFollowedAndNewFilesGetTheUmasksPermissions) {
     TempDir dir;
     ASSERT_EQ(mkdir(dir.file("sub").c_str(), 0755), 0);
     ASSERT_EQ(symlink("../real2", dir.file("sub/hop").c_str()), 0);
+    // A device of the test's own (as root: CI runs so), never the system's:
+    // a save that replaced it would break the machine.
+    const bool device = mknod(dir.file("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
     const struct {
         const char* link;    // made at "link" first, when not null
         const char* target;  // the file the save must write
@@ -173,13 +177,15 @@ TEST(Saving, LinksAreFollowedAndNewFilesGetTheUmasksPermissions) {
         {"real", "real", 022},             // an existing file behind a link
         {"sub/new", "sub/new", 027},       // a dangling link: its file is made
         {"sub/hop", "sub/../real2", 022},  // a relative link is read from the link's directory
-        {"/dev/null", "/dev/null", 022},   // a device is written in place, not replaced
+        {"null", "null", 022},             // a device is written in place, not replaced
     };
     const std::size_t descriptors = entries("/proc/self/fd").size();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.target);
+        const bool isDevice = std::string(c.target) == "null";
+        if (isDevice && !device) continue;
         const std::string saved = c.link != nullptr ? dir.file("link") : dir.file(c.target);
-        const std::string target = c.target[0] == '/' ? c.target : dir.file(c.target);
+        const std::string target = dir.file(c.target);
         unlink(dir.file("link").c_str());
         // The file replaced keeps neither its contents nor its mode.
         if (std::string(c.target) == "real") {
@@ -194,7 +200,7 @@ TEST(Saving, LinksAreFollowedAndNewFilesGetTheUmasksPermissions) {
         ASSERT_EQ(lstat(saved.c_str(), &info), 0);
         EXPECT_EQ(S_ISLNK(info.st_mode), c.link != nullptr) << "the link is gone";
         ASSERT_EQ(stat(target.c_str(), &info), 0);
-        if (target == "/dev/null") {
+        if (isDevice) {
             EXPECT_TRUE(S_ISCHR(info.st_mode));
             continue;
         }
