@@ -11,7 +11,6 @@
 #include "ActionLookupTable.h"
 #include "State.h"
 #include "StateLookupTable.h"
-#include "valuefunction/TraceStore.h"
 
 namespace lookup_test {
 
@@ -28,8 +27,6 @@ public:
     using LookupTable::episodeIndexHistorySet;
     using LookupTable::indexOffset;
     using LookupTable::storedActiveIndex;
-    using LookupTable::traceStorage;
-    using LookupTable::traceStore;
     using LookupTable::weights;
 
     std::vector<int> strides() const {

@@ -134,6 +134,17 @@ inline bool someReportContains(const std::vector<std::string>& messages, const s
     return std::any_of(messages.begin(), messages.end(), [&](const std::string& m) { return m.find(part) != m.npos; });
 }
 
+// One message per part, each containing its part, in order: a report is
+// recognised by its key phrase, not by its whole sentence.
+inline testing::AssertionResult reportsContain(const std::vector<std::string>& messages,
+                                               const std::vector<std::string>& parts) {
+    bool ok = messages.size() == parts.size();
+    for (std::size_t i = 0; ok && i < parts.size(); ++i) ok = messages[i].find(parts[i]) != std::string::npos;
+    if (ok) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << testing::PrintToString(messages) << " are not "
+                                       << testing::PrintToString(parts);
+}
+
 }  // namespace test_support
 
 #endif

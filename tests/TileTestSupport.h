@@ -15,7 +15,6 @@
 #include "State.h"
 #include "StateTilings.h"
 #include "Types.h"
-#include "valuefunction/TraceStore.h"
 
 namespace tile_test {
 
@@ -41,20 +40,14 @@ public:
     double offset(int t, int d) const { return this->tileOffset[t][d]; }
     int stride(int d) const { return this->indexOffset[d]; }
     int arraySize() const { return this->ARRAY_SIZE; }
-    double* weightArray() { return this->weights; }
-    const double* traceArray() const { return this->eTraces; }
     const int* stored() const { return this->storedActiveIndices; }
     const std::map<int, double>& traceMap() const { return this->eTracesMap; }
-    // The sparse list's entries, as a map to compare with traceMap.
-    std::map<int, double> sparseTraces() const {
-        std::map<int, double> entries;
-        for (std::size_t k = 0; k < this->traceStore->sparseCount(); ++k) {
-            entries[this->traceStore->sparseIndex(k)] = this->traceStore->sparseTrace(k);
-        }
-        return entries;
-    }
     const std::set<int>& visited() const { return this->episodeIndexHistorySet; }
-    Types::TRACE_STORAGE storage() const { return this->traceStorage; }
+    using Group::addTrace;
+    using Group::clearTraceMap;
+    using Group::dropTrace;
+    using Group::setTrace;
+    std::map<int, double>::iterator traceMapEntry(int index) { return this->eTracesMap.find(index); }
     std::vector<int> activeList() const {
         std::vector<int> list;
         for (int t = 0; t < this->TILINGS; ++t) list.push_back(this->activeTiles[t]);
@@ -77,30 +70,24 @@ inline State* doubleState(const std::vector<std::pair<double, double>>& bounds) 
 }
 
 // Weight initialisers: a given sequence (then zeros), a count from a start.
-inline std::vector<double>& sequenceValues() {
-    static std::vector<double> values;
-    return values;
-}
-inline std::size_t& sequencePosition() {
-    static std::size_t position = 0;
-    return position;
+struct Sequence {
+    std::vector<double> values;
+    std::size_t position = 0;
+};
+inline Sequence& sequence() {
+    static Sequence s;
+    return s;
 }
 inline const double fromSequence() {
-    const std::vector<double>& values = sequenceValues();
-    std::size_t& position = sequencePosition();
-    return position < values.size() ? values[position++] : 0.0;
+    Sequence& s = sequence();
+    return s.position < s.values.size() ? s.values[s.position++] : 0.0;
 }
-inline void setSequence(const std::vector<double>& values) {
-    sequenceValues() = values;
-    sequencePosition() = 0;
-}
-
+inline void setSequence(const std::vector<double>& values) { sequence() = Sequence{values, 0}; }
 inline void countFrom(double start, std::size_t n) {
     std::vector<double> values;
     for (std::size_t i = 0; i < n; ++i) values.push_back(start + static_cast<double>(i));
     setSequence(values);
 }
-
 inline const double zero() { return 0.0; }
 
 }  // namespace tile_test

@@ -1,53 +1,43 @@
+// The interfaces every representation implements, shown on the
+// representations themselves: the class-wide initial weights, the file
+// envelope (State block, the ACTIONS of a Q file, the body), the action
+// registry and the selections; then what every representation must do
+// alike: statistics and clamping, updates with and without traces in every
+// storage, the visits of an episode, the removal of an action and an
+// action registered late.
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cfloat>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <limits>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "AbstractAction.h"
-#include "ActionValueFunction.h"
-#include "AllocationCounter.h"
+#include "ActionTileCoding.h"
 #include "LookupTableAccess.h"
-#include "State.h"
-#include "StateValueFunction.h"
+#include "NeuralNetwork.h"
+#include "StateTileCoding.h"
 #include "TestSupport.h"
+#include "TileTestSupport.h"
 #include "Utility.h"
 
 using lookup_test::CountedAction;
-using test_support::Bytes;
-using test_support::putF64;
-using test_support::putI32;
-using test_support::putIntVar;
-using test_support::putU32;
-using test_support::readFile;
-using test_support::reportsOf;
-using test_support::sameBits;
-using test_support::TempDir;
-using test_support::writeFile;
+using lookup_test::makeQ;
+using lookup_test::QTable;
+using namespace test_support;
+using namespace tile_test;
 using Messages = std::vector<std::string>;
 
 namespace {
 
 const double TWO_TO_MINUS_31 = 1.0 / 2147483648.0;
 const int HALF_OF_RAND = 1073741824;  // 2^30
-
-Messages errorsOf(const std::function<void()>& action) { return reportsOf(action).errors; }
-
-bool isNarrowErrnoReport(const std::string& message) {
-    return message.rfind("errno = ", 0) == 0 && message.find(" --> ") != std::string::npos &&
-           message.find("  -->  ") == std::string::npos;
-}
-
-const std::string MISSING_FILE_REPORT = "errno = 2 --> " + std::string(std::strerror(ENOENT));
 
 // The first value rand() gives after seeding, and the one after it; the
 // seed is set again.
@@ -67,343 +57,226 @@ unsigned seedWhere(const std::function<bool(int)>& wanted) {
     }
 }
 
-// The body the test representations write and read: a count and that many
-// doubles, little-endian.
-Bytes bodyBytes(const std::vector<double>& weights) {
-    Bytes b;
-    putU32(b, static_cast<uint32_t>(weights.size()));
-    for (double w : weights) putF64(b, w);
-    return b;
-}
-
-int readBody(FILE* file, std::vector<double>& weights) {
-    unsigned char b[8];
-    if (std::fread(b, 1, 4, file) != 4) return -1;
-    const uint32_t n = b[0] | (b[1] << 8) | (b[2] << 16) | (static_cast<uint32_t>(b[3]) << 24);
-    if (n > 1000) return -1;
-    weights.assign(n, 0.0);
-    for (double& w : weights) {
-        if (std::fread(b, 1, 8, file) != 8) return -1;
-        uint64_t bits = 0;
-        for (int k = 7; k >= 0; --k) bits = (bits << 8) | b[k];
-        std::memcpy(&w, &bits, 8);
-    }
-    return 0;
-}
-
-Bytes concat(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// The abstract operations of a representation, doing what the tests need.
-template <class Base>
-class Stubbed : public Base {
-public:
-    using Base::Base;
-    std::vector<double> weights;
-    bool failBodySave = false;
-    mutable int bodySaves = 0;
-    int bodyLoads = 0;
-
-    void initWeights(const double (*initFunctionPtr)()) override {
-        for (double& w : weights) w = initFunctionPtr();
-    }
-    void initEligibilityTraces() override {}
-    void updateWeights(const double, const double) override {}
-    void updateEligibilityTraces(const double, const double) override {}
-    void accumulatingTraces(const double) override {}
-    void replacingTraces(const double) override {}
-    void checkWeightLimit() override {}
-    const double getMinWeight() const override { return 0.0; }
-    const double getAvgWeight(const bool) const override { return 0.0; }
-    const double getMaxWeight() const override { return 0.0; }
-    void setState() override {}
-    void storeState() override {}
-    void initEpisodeStateHistory() override {}
-    void valueEpisode(const double) override {}
-
-    // What a representation sees of its base.
-    const double (*initFunction() const)() { return this->initWeightsFunctionPtr; }
-    double minLimit() const { return this->minWeightLimit; }
-    double maxLimit() const { return this->maxWeightLimit; }
-    using Base::getRandomValue;
-
-protected:
-    const int save(FILE* file) const override {
-        ++bodySaves;
-        const Bytes b = bodyBytes(weights);
-        return !failBodySave && std::fwrite(b.data(), 1, b.size(), file) == b.size() ? 0 : -1;
-    }
-    const int load(FILE* file) override {
-        ++bodyLoads;
-        return readBody(file, weights);
-    }
+// What a representation's own code sees of the class-wide values.
+struct Peek : ValueFunction {
+    using ValueFunction::getRandomValue;
+    using ValueFunction::getValue;
 };
 
-class TestV : public Stubbed<StateValueFunction> {
+// A table of one state whose action values the test sets; it counts how
+// often the selections ask for them, and opens their scratch array.
+class ValuesQ : public QTable {
 public:
-    using Stubbed<StateValueFunction>::Stubbed;
-    using StateValueFunction::load;
-    using StateValueFunction::save;
-    const double getStateValue() const override { return weights.empty() ? 0.0 : weights[0]; }
+    explicit ValuesQ(const std::vector<double>& values) : QTable(new State()) {
+        for (std::size_t a = 0; a < values.size(); ++a) registerAction(nullptr);
+        if (!values.empty()) create();
+        set(values);
+    }
+    void set(const std::vector<double>& values) {
+        if (!values.empty()) setState();
+        for (std::size_t a = 0; a < values.size(); ++a) setActionValue(static_cast<int>(a), values[a]);
+    }
+    const double getActionValue(int a) const override {
+        ++calls;
+        return QTable::getActionValue(a);
+    }
+    using ActionValueFunction::actionValues;
+    mutable int calls = 0;
 };
 
-// Q values come from an array the test sets; removals are recorded with
-// the ACTIONS the representation saw.
-class TestQ : public Stubbed<ActionValueFunction> {
-public:
-    using Stubbed<ActionValueFunction>::Stubbed;
-    using ActionValueFunction::load;
-    using ActionValueFunction::save;
+// A lookup table over a in [0, 9], or a tile coding of two groups (4
+// tilings CLIP, 8 tilings WRAP: 16 + 40 weights per action) over v in
+// [0, 8]; a V function without actions. Weights start at initial.
+ValueFunction* representation(bool tiles, int actions, double initial = 0.0) {
+    if (!tiles && actions == 0) return new StateLookupTable(lookup_test::makeState({{"a", 0, 9}}));
+    if (!tiles) {
+        QTable* q = makeQ({{"a", 0, 9}}, actions, false);
+        ValueFunction::setValue(initial);
+        q->create();
+        return q;
+    }
+    const VarList clip{tiledVar(0, 0.5, Types::CLIP)}, wrap{tiledVar(0, 0.25, Types::WRAP)};
+    if (actions == 0) {
+        StateTileCoding* v = new StateTileCoding(doubleState({{0.0, 8.0}}));
+        v->registerTiling(new StateTilings(4, clip));
+        v->registerTiling(new StateTilings(8, wrap));
+        return v;
+    }
+    ActionTileCoding* q = new ActionTileCoding(doubleState({{0.0, 8.0}}));
+    for (int a = 0; a < actions; ++a) q->registerAction(new AbstractAction());
+    ValueFunction::setValue(initial);
+    q->registerTiling(new ActionTilings(4, clip));
+    q->registerTiling(new ActionTilings(8, wrap));
+    return q;
+}
 
+void setStorage(ValueFunction& vf, int storage) {
+    const Types::TRACE_STORAGE s = static_cast<Types::TRACE_STORAGE>(storage);
+    if (LookupTable* t = dynamic_cast<LookupTable*>(&vf)) return t->setTraceStorage(s);
+    dynamic_cast<TileCoding&>(vf).setTraceStorage(s);
+}
+
+// Moves to probe point p of ten and gives the values there.
+std::vector<double> at(ValueFunction& vf, int p) {
+    State* s = vf.getStatePtr();
+    if (s->getType() == State::INT) s->setValueInt(0, p);
+    if (s->getType() == State::DOUBLE) s->setValueDbl(0, 0.8 * p + 0.05);
+    vf.setState();
+    if (StateValueFunction* v = dynamic_cast<StateValueFunction*>(&vf)) return {v->getStateValue()};
+    ActionValueFunction& q = dynamic_cast<ActionValueFunction&>(vf);
     std::vector<double> values;
-    mutable int valueCalls = 0;
-    std::vector<std::pair<int, int>> removals;  // (index, ACTIONS during the call)
-
-    const double getActionValue(int actionIndex) const override {
-        ++valueCalls;
-        if (actionIndex < 0 || actionIndex >= static_cast<int>(values.size())) return 0.0;
-        return values[static_cast<std::size_t>(actionIndex)];
-    }
-    std::size_t registrySize() const { return registeredActions.size(); }
-    const double* scratch() const { return actionValues; }
-    void registerNull(const int n) {
-        for (int i = 0; i < n; ++i) registerAction(nullptr);
-    }
-
-protected:
-    void removeAction(int actionIndex) override { removals.emplace_back(actionIndex, ACTIONS); }
-};
-
-State* intState() {
-    State* s = new State();
-    s->registerVariable("x", 0, 9);
-    s->registerVariable("yy", -3, 4);
-    return s;
+    for (int a = 0; a < q.getNumberOfActions(); ++a) values.push_back(q.getActionValue(a));
+    return values;
 }
 
-Bytes intStateBlock() {
-    Bytes b;
-    putU32(b, 2);
-    putI32(b, 1);
-    putIntVar(b, "x", 0, 9);
-    putIntVar(b, "yy", -3, 4);
-    return b;
-}
-
-template <class F>
-void expectSaveFailuresReported() {
-    TempDir dir;
-    // Without a State there is nothing to write, and no file is left behind.
-    F empty(nullptr);
-    int result = 0;
-    EXPECT_EQ(errorsOf([&] { result = empty.save(dir.file("empty.bin")); }).size(), 1u);
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(empty.bodySaves, 0);
-    EXPECT_FALSE(std::ifstream(dir.file("empty.bin")).good());
-
-    F f(intState());
-    const std::string unwritable = dir.file("no/such/dir/f.bin");
-    Messages messages = errorsOf([&] { result = f.save(unwritable); });
-    EXPECT_EQ(result, -1);
-    ASSERT_EQ(messages.size(), 1u);
-    EXPECT_TRUE(isNarrowErrnoReport(messages[0])) << messages[0];
-    EXPECT_TRUE(messages[0].find(" (" + unwritable + ")") != std::string::npos) << messages[0];
-
-    f.failBodySave = true;
-    messages = errorsOf([&] { result = f.save(dir.file("f.bin")); });
-    EXPECT_EQ(result, -1);
-    EXPECT_EQ(messages, Messages{"saving valuefunction failed"});
+std::vector<std::vector<double>> everywhere(ValueFunction& vf) {
+    std::vector<std::vector<double>> values;
+    for (int p = 0; p < 10; ++p) values.push_back(at(vf, p));
+    return values;
 }
 
 }  // namespace
 
-// ------------------------------------------------------------ ValueFunction
-
-TEST(ValueFunction, FreshFunctionStartsAtZeroWithTheWidestLimitsAndNoHistory) {
-    TestV v(intState());
-    EXPECT_EQ(v.minLimit(), -DBL_MAX);
-    EXPECT_EQ(v.maxLimit(), DBL_MAX);
-    EXPECT_FALSE(v.getEpisodeStateHistory());
-    v.weights.assign(3, 9.0);
-    v.initWeights(v.initFunction());
-    EXPECT_EQ(v.weights, std::vector<double>(3, 0.0));
-}
-
-TEST(ValueFunction, RandomValueIsTheLowerBoundPlusTheScaledDraw) {
+TEST(ValueFunction, InitialWeightsAreZeroUntilSetAndRandomValuesAreTheScaledDraw) {
+    EXPECT_EQ(Peek::getValue(), 0.0);
     // With bounds -1 and 1 the draw r gives exactly -1 + r / 2^30.
     ValueFunction::setRandomValueBoundaries(-1.0, 1.0);
     for (unsigned seed = 1; seed <= 5; ++seed) {
         const auto draws = firstDraws(seed);
-        EXPECT_EQ(TestV::getRandomValue(), -1.0 + draws.first / 1073741824.0) << "seed " << seed;
+        EXPECT_EQ(Peek::getRandomValue(), -1.0 + draws.first / 1073741824.0) << "seed " << seed;
         EXPECT_EQ(std::rand(), draws.second) << "one draw per value";
     }
     ValueFunction::setRandomValueBoundaries(-0.5, 0.5);
     const auto draws = firstDraws(99);
-    EXPECT_EQ(TestV::getRandomValue(), -0.5 + draws.first * TWO_TO_MINUS_31);
+    EXPECT_EQ(Peek::getRandomValue(), -0.5 + draws.first * TWO_TO_MINUS_31);
 }
 
-// ---------------------------------------------------------------- V files
+// ------------------------------------------------------------------ files
 
-TEST(StateValueFunction, SavingReplacesTheFileAndLoadingKeepsTheStateObject) {
-    // The layout of the files is shown with each representation.
+// The envelope's own failures; truncated and damaged files of every kind
+// are refused with the other files (test_files).
+TEST(ValueFunctions, LoadFailuresAreReportedAtTheStepThatFailedAndKeepTheRegistryUntilTheFileReplacesIt) {
     TempDir dir;
-    const std::string path = dir.file("v.bin");
-    TestV v(intState());
-    v.weights = {1.5, -2.0, 0.0};
-    EXPECT_EQ(v.save(path), 0);
-    v.weights = {4.0};
-    EXPECT_EQ(v.save(path), 0);
-    EXPECT_EQ(readFile(path), concat(intStateBlock(), bodyBytes({4.0})));
-
-    // The using program may hold the State: it gets the file's variables
-    // in place of its own, and stays the same object.
-    State* s = new State();
-    s->registerVariable("d", 0.0, 1.0);
-    TestV own(s);
-    EXPECT_EQ(own.load(path), 0);
-    EXPECT_EQ(own.getStatePtr(), s);
-    EXPECT_EQ(s->getType(), State::INT);
-    EXPECT_EQ(s->getNumberOfVariables(), 2u);
-    EXPECT_EQ(own.weights, std::vector<double>{4.0});
-}
-
-TEST(StateValueFunction, LoadFailuresAreReportedAtTheStepThatFailed) {
-    TempDir dir;
-    const Bytes whole = concat(intStateBlock(), bodyBytes({1.0}));
-    struct Case {
+    ASSERT_EQ(std::unique_ptr<QTable>(makeQ({{"x", 0, 9}, {"yy", -3, 4}}, 1))->save(dir.file("whole")), 0);
+    const Bytes whole = readFile(dir.file("whole"));
+    const std::string missing = "errno = 2 --> " + std::string(std::strerror(ENOENT));
+    const struct {
         const char* name;
-        std::size_t size;  // of the file; 0: no file
-        bool ownState;
+        std::size_t size;    // of the file, cut from a whole one; 0: no file
         std::string report;  // the last one
-        bool onlyReport;
-        unsigned vars;  // of the State afterwards
-        int bodyLoads;
+        unsigned vars;       // of the State afterwards
+        int registry;        // actions afterwards
+        bool replaced;       // the action in the registry is gone
+    } cases[] = {
+        {"missing file", 0, missing, 2, 1, false},
+        {"cut in the state block", 12, "loading state failed", 0, 1, false},
+        // The registry is emptied first, then reading ACTIONS comes up short.
+        {"no number of actions", 35, "the file ends early", 2, 0, true},
+        {"cut in the body", whole.size() - 9, "loading valuefunction failed", 2, 1, true},
     };
-    const Case cases[] = {
-        {"missing file", 0, true, MISSING_FILE_REPORT, true, 2, 0},
-        // The body is never read, and the State is left empty.
-        {"cut in the state block, without a State", 10, false, "loading state failed", false, 0, 0},
-        {"cut in the state block, with a State", 10, true, "loading state failed", false, 0, 0},
-        {"cut in the body", whole.size() - 1, false, "loading valuefunction failed", true, 2, 1},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string path = dir.file(c.size == 0 ? "absent.bin" : "v.bin");
+        const std::string path = dir.file(c.size == 0 ? "absent" : "q");
         if (c.size != 0) writeFile(path, Bytes(whole.begin(), whole.begin() + static_cast<long>(c.size)));
-        TestV v(c.ownState ? intState() : nullptr);
-        int result = 0;
-        const Messages messages = errorsOf([&] { result = v.load(path); });
+        int destroyed = 0, result = 0;
+        std::unique_ptr<QTable> q(makeQ({{"x", 0, 9}, {"yy", -3, 4}}, 0, false));
+        q->registerAction(new CountedAction(&destroyed));
+        const Messages errors = stderrReports([&] { result = q->load(path); });
         EXPECT_EQ(result, -1);
-        ASSERT_FALSE(messages.empty());
-        EXPECT_EQ(messages.back(), c.size == 0 ? c.report + " (" + path + ")" : c.report);
-        EXPECT_TRUE(messages.size() == 1 || !c.onlyReport) << messages.size();
-        ASSERT_NE(v.getStatePtr(), nullptr);
-        EXPECT_EQ(v.getStatePtr()->getNumberOfVariables(), c.vars);
-        EXPECT_EQ(v.bodyLoads, c.bodyLoads);
+        ASSERT_FALSE(errors.empty());
+        EXPECT_EQ(errors.back(), c.size == 0 ? c.report + " (" + path + ")" : c.report);
+        EXPECT_EQ(errors.front().find("errno = 0 "), std::string::npos) << errors.front();
+        EXPECT_EQ(q->getStatePtr()->getNumberOfVariables(), c.vars);
+        EXPECT_EQ((std::vector<std::size_t>{q->registeredActions.size(), static_cast<std::size_t>(q->ACTIONS)}),
+                  std::vector<std::size_t>(2, static_cast<std::size_t>(c.registry)));
+        EXPECT_EQ(destroyed, c.replaced ? 1 : 0);
     }
 }
 
-TEST(ValueFunctions, SaveFailuresAreReportedAndReturnMinusOne) {
+TEST(ValueFunctions, LoadingKeepsTheStateObjectAndGivesEmptyActionSlotsThatSetActionBinds) {
+    TempDir dir;
+    std::unique_ptr<QTable> written(makeQ({{"x", 0, 9}, {"yy", -3, 4}}, 3));
+    ASSERT_EQ(written->save(dir.file("q.bin")), 0);
+    int destroyedOld = 0;
+    int destroyedBound[3] = {0, 0, 0};
     {
-        SCOPED_TRACE("V");
-        expectSaveFailuresReported<TestV>();
+        // The using program may hold the State: it gets the file's variables
+        // in place of its own, and stays the same object.
+        State* own = lookup_test::makeState({{"own", 0, 1}});
+        QTable q(own);
+        q.registerAction(new CountedAction(&destroyedOld));
+        q.registerAction(new CountedAction(&destroyedOld));
+        q.create();
+        q.activeActionIndex = 1;
+        EXPECT_EQ(q.load(dir.file("q.bin")), 0);
+        EXPECT_EQ(q.getStatePtr(), own);
+        EXPECT_EQ(own->getVariableId("yy"), 1u);
+        EXPECT_EQ(destroyedOld, 2);
+        EXPECT_EQ(q.getActiveActionIndex(), 1);  // left as it was
+        EXPECT_EQ(q.getNumberOfActions(), 3);
+        EXPECT_EQ(q.registeredActions, std::vector<const AbstractAction*>(3, nullptr));
+        // The active action is one of them: the caller is told, not left with a bare null.
+        const Messages unbound = stderrReports([&] { EXPECT_EQ(q.getActiveAction(), nullptr); });
+        EXPECT_TRUE(someReportContains(unbound, "bind the actions with setAction"));
+        for (int i = 0; i < 3; ++i) q.setAction(i, new CountedAction(&destroyedBound[i]));
     }
-    SCOPED_TRACE("Q");
-    expectSaveFailuresReported<TestQ>();
+    for (int d : destroyedBound) EXPECT_EQ(d, 1);
 }
 
 // ----------------------------------------------------- registry and ownership
 
 TEST(ActionValueFunction, RegistryIndexesActionsInOrderAndDestroysEachOnce) {
-    int destroyed[4] = {0, 0, 0, 0};
-    const AbstractAction* a[4];
-    for (int i = 0; i < 4; ++i) a[i] = new CountedAction(&destroyed[i]);
+    int destroyed[5] = {0, 0, 0, 0, 0};
+    const AbstractAction* a[5];
+    for (int i = 0; i < 5; ++i) a[i] = new CountedAction(&destroyed[i]);
     {
-        TestQ q(intState());
-        EXPECT_EQ(q.getActiveActionIndex(), -1);
-        const AbstractAction* active = a[0];
-        EXPECT_EQ(errorsOf([&] { active = q.getActiveAction(); }), Messages{"actionIndex -1 out of bounds [0, 0)"});
-        EXPECT_EQ(active, nullptr);
-
-        q.registerAction(a[0]);
-        q.registerAction(a[1]);
-        q.registerAction(nullptr);  // accepted as it is
-        q.registerAction(a[2]);
-        q.registerAction(a[3]);
-        EXPECT_EQ(q.getNumberOfActions(), 5);
-        EXPECT_EQ(q.getAction(2), nullptr);
-        EXPECT_EQ(q.getAction(3), a[2]);
-        EXPECT_EQ(errorsOf([&] { EXPECT_EQ(q.getAction(5), nullptr); }), Messages{"actionIndex 5 out of bounds [0, 5)"});
-
-        // Later actions shift down; the representation is told with the
-        // ACTIONS of before, and the object is handed back.
-        q.unregisterAction(1);
-        EXPECT_EQ(q.getNumberOfActions(), 4);
-        EXPECT_EQ(q.registrySize(), 4u);
-        EXPECT_EQ(q.getAction(0), a[0]);
-        EXPECT_EQ(q.getAction(2), a[2]);
-        EXPECT_EQ(q.removals, (std::vector<std::pair<int, int>>{{1, 5}}));
-        // By pointer: the index it has now.
-        q.unregisterAction(a[3]);
-        EXPECT_EQ(q.removals.back(), std::make_pair(3, 4));
-
+        std::unique_ptr<QTable> q(makeQ({}, 0, false));
+        EXPECT_EQ(stderrReports([&] { EXPECT_EQ(q->getActiveAction(), nullptr); }),
+                  Messages{"actionIndex -1 out of bounds [0, 0)"});
+        for (const AbstractAction* action : {a[0], a[1], static_cast<const AbstractAction*>(nullptr), a[2], a[3]}) {
+            q->registerAction(action);  // a null is accepted as it is
+        }
+        q->create();
+        EXPECT_EQ(q->registeredActions, (std::vector<const AbstractAction*>{a[0], a[1], nullptr, a[2], a[3]}));
+        EXPECT_EQ(stderrReports([&] { EXPECT_EQ(q->getAction(5), nullptr); }),
+                  Messages{"actionIndex 5 out of bounds [0, 5)"});
+        // Later actions shift down, and the object is handed back; by
+        // pointer, an action is found at the index it has now.
+        q->unregisterAction(1);
+        q->unregisterAction(a[3]);
+        EXPECT_EQ(q->registeredActions, (std::vector<const AbstractAction*>{a[0], nullptr, a[2]}));
+        EXPECT_EQ(q->ARRAY_SIZE, 3);
         // What is not there changes nothing.
         const CountedAction stranger(nullptr);
-        EXPECT_EQ(errorsOf([&] {
-                      q.unregisterAction(3);
-                      q.unregisterAction(-1);
-                      q.unregisterAction(&stranger);
+        EXPECT_EQ(stderrReports([&] {
+                      q->unregisterAction(3);
+                      q->unregisterAction(-1);
+                      q->unregisterAction(&stranger);
+                      q->setAction(3, a[4]);
                   }),
-                  (Messages{"actionIndex 3 out of bounds [0, 3)", "actionIndex -1 out of bounds [0, 3)"}));
-        EXPECT_EQ(q.getNumberOfActions(), 3);
-        EXPECT_EQ(q.removals.size(), 2u);
-        EXPECT_EQ(destroyed[0] + destroyed[1] + destroyed[2] + destroyed[3], 0);
+                  (Messages{"actionIndex 3 out of bounds [0, 3)", "actionIndex -1 out of bounds [0, 3)",
+                            "actionIndex 3 out of bounds [0, 3)"}));
+        EXPECT_EQ(std::vector<int>(destroyed, destroyed + 5), std::vector<int>(5, 0));
+        // setAction destroys what it replaces, but not the action already there.
+        q->setAction(0, a[4]);
+        q->setAction(0, a[4]);
+        EXPECT_EQ(q->getAction(0), a[4]);
     }
-    EXPECT_EQ(destroyed[0], 1);
-    EXPECT_EQ(destroyed[1], 0);
-    EXPECT_EQ(destroyed[2], 1);
-    EXPECT_EQ(destroyed[3], 0);
+    EXPECT_EQ(std::vector<int>(destroyed, destroyed + 5), (std::vector<int>{1, 0, 1, 0, 1}));
     delete a[1];
     delete a[3];
-}
-
-TEST(ActionValueFunction, SetActionReplacesAndDestroysOnlyWhatItReplaces) {
-    int destroyedOld = 0, destroyedNew = 0, destroyedRefused = 0;
-    const AbstractAction* refused = new CountedAction(&destroyedRefused);
-    {
-        TestQ q(intState());
-        const AbstractAction* replacement = new CountedAction(&destroyedNew);
-        q.registerAction(new CountedAction(&destroyedOld));
-        q.registerAction(nullptr);
-        q.setAction(0, replacement);
-        EXPECT_EQ(destroyedOld, 1);
-        EXPECT_EQ(q.getAction(0), replacement);
-        q.setAction(0, replacement);  // the action already there stays alive
-        EXPECT_EQ(destroyedNew, 0);
-        EXPECT_EQ(q.getAction(0), replacement);
-        EXPECT_EQ(errorsOf([&] { q.setAction(5, refused); }), Messages{"actionIndex 5 out of bounds [0, 2)"});
-        EXPECT_EQ(q.getNumberOfActions(), 2);
-        EXPECT_TRUE(q.removals.empty());
-    }
-    EXPECT_EQ(destroyedNew, 1);
-    EXPECT_EQ(destroyedRefused, 0);  // not taken over
-    delete refused;
 }
 
 // --------------------------------------------------------------- selection
 
 TEST(ActionValueFunction, GreedyDrawsOnceAmongTheBestComparableValues) {
-    const double inf = std::numeric_limits<double>::infinity();
-    const double nan = std::nan("");
-    struct Case {
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    const struct {
         const char* name;
         std::vector<double> values;
         std::function<int(int)> index;  // the active action after the draw r
         bool reported;
-    };
-    const Case cases[] = {
+    } cases[] = {
         // Position floor(r * 2^-31 * 2) among the candidates {1, 2}.
         {"a tie", {1.0, 3.0, 3.0, 2.0}, [](int r) { return r < HALF_OF_RAND ? 1 : 2; }, false},
         {"a single best action", {5.0, 1.0}, [](int) { return 0; }, false},
@@ -415,189 +288,251 @@ TEST(ActionValueFunction, GreedyDrawsOnceAmongTheBestComparableValues) {
     };
     const unsigned low = seedWhere([](int r) { return r < HALF_OF_RAND; });
     const unsigned high = seedWhere([](int r) { return r >= HALF_OF_RAND; });
-    for (const Case& c : cases) {
-        TestQ q(intState());
-        q.registerNull(static_cast<int>(c.values.size()));
-        q.values = c.values;
+    for (const auto& c : cases) {
+        ValuesQ q(c.values);
         for (const unsigned seed : {low, high, 3u, 4u, 5u, 6u}) {
             SCOPED_TRACE(std::string(c.name) + ", seed " + std::to_string(seed));
             const auto draws = firstDraws(seed);
-            q.valueCalls = 0;
+            q.calls = 0;
             double value = 0.0;
-            const Messages errors = errorsOf([&] { value = q.setGreedyActionIndex(); });
+            const Messages errors = stderrReports([&] { value = q.setGreedyActionIndex(); });
             const int expected = c.index(draws.first);
             EXPECT_EQ(q.getActiveActionIndex(), expected) << "rand() = " << draws.first;
             EXPECT_TRUE(sameBits(value, c.values[static_cast<std::size_t>(expected)])) << value;
             EXPECT_EQ(std::rand(), draws.second);
             EXPECT_EQ(errors.size(), c.reported ? 1u : 0u);
-            if (!c.reported) {
-                EXPECT_EQ(q.valueCalls, static_cast<int>(c.values.size()));
-            }
+            EXPECT_TRUE(c.reported || q.calls == static_cast<int>(c.values.size())) << q.calls;
         }
     }
 }
 
-TEST(ActionValueFunction, RandomSelectionIsTheUniformIndexDraw) {
-    TestQ q(intState());
-    q.registerNull(4);
-    q.values = {0.5, 1.5, 2.5, 3.5};
-    for (unsigned seed = 1; seed <= 12; ++seed) {
-        const auto draws = firstDraws(seed);
-        const int expected = static_cast<int>(draws.first / 536870912);  // r / 2^29
-        q.valueCalls = 0;
-        EXPECT_EQ(q.setRandomActionIndex(), q.values[static_cast<std::size_t>(expected)]);
-        EXPECT_EQ(q.getActiveActionIndex(), expected);
-        EXPECT_EQ(std::rand(), draws.second);
-        EXPECT_EQ(q.valueCalls, 1);
-    }
+TEST(ActionValueFunction, RandomSelectionAsksForOneValueAndNoActionsNoDraw) {
+    ValuesQ q({0.5, 1.5, 2.5, 3.5});
+    const auto draws = firstDraws(7);
+    EXPECT_EQ(q.setRandomActionIndex(), 0.5 + draws.first / 536870912);  // r / 2^29
+    EXPECT_EQ(q.calls, 1);
+    ValuesQ none({});
+    EXPECT_EQ(stderrReports([&] {
+                  EXPECT_EQ(none.setGreedyActionIndex(), 0.0);
+                  EXPECT_EQ(none.setRandomActionIndex(), 0.0);
+                  EXPECT_EQ(none.setSoftMaxActionIndex(1.0), 0.0);
+              }),
+              Messages(3, "No actions registered! --> Register actions first!"));
+    EXPECT_EQ(none.getActiveActionIndex(), -1);
+    EXPECT_EQ(none.calls, 0);
+    EXPECT_EQ(std::rand(), draws.second);  // no draw
 }
 
-TEST(ActionValueFunction, SoftMaxDrawsOnceByExponentialWeightsOfTheValues) {
-    TestQ q(intState());
-    q.registerNull(2);
-    q.values = {0.0, 1.0};
+// The draw itself is shown with the utilities (test_utility); here the
+// values it is given, in a scratch array that grows with the actions.
+TEST(ActionValueFunction, SoftMaxDrawsOnceFromTheValuesOfEveryAction) {
+    ValuesQ q({0.0, 1.0});
     // Weights {1, e}: action 1 once rand() reaches RAND_MAX / (1 + e).
-    const double threshold = 2147483647.0 / (1.0 + reproducibleExp(1.0));
-    for (const unsigned seed : {seedWhere([&](int r) { return r < threshold; }),
-                                seedWhere([&](int r) { return r >= threshold; })}) {
-        const auto draws = firstDraws(seed);
-        const int expected = draws.first >= threshold ? 1 : 0;
-        q.valueCalls = 0;
-        EXPECT_EQ(q.setSoftMaxActionIndex(1.0), q.values[static_cast<std::size_t>(expected)]);
-        EXPECT_EQ(q.getActiveActionIndex(), expected);
-        EXPECT_EQ(q.valueCalls, 3);
-        EXPECT_EQ(std::rand(), draws.second);
-        EXPECT_DOUBLE_EQ(q.scratch()[1], std::exp(1.0));
-    }
+    const unsigned seed = seedWhere([](int r) { return r >= 2147483647.0 / (1.0 + reproducibleExp(1.0)); });
+    const auto draws = firstDraws(seed);
+    EXPECT_EQ(q.setSoftMaxActionIndex(1.0), 1.0);
+    EXPECT_EQ(q.getActiveActionIndex(), 1);
+    EXPECT_EQ(q.calls, 3);
+    EXPECT_EQ(std::rand(), draws.second);
     // Actions registered after the first use grow the scratch array (the
     // sanitizer build catches a write past one kept at two entries); the
     // weights run from exp(0) at the least value to exp(1 / T) at the most.
-    q.registerNull(6);
-    q.values = {1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0};
-    q.valueCalls = 0;
+    for (int a = 0; a < 6; ++a) q.registerAction(nullptr);
+    q.set({1.0, 2.0, 3.0, 4.0, 5.0, 6.0, 7.0, 8.0});
     (void)q.setSoftMaxActionIndex(2.0);
-    EXPECT_EQ(q.valueCalls, 9);
-    EXPECT_DOUBLE_EQ(q.scratch()[0], 1.0);
-    EXPECT_DOUBLE_EQ(q.scratch()[7], std::exp(0.5));
-    // Equal values: the uniform draw, and the values kept.
-    q.values.assign(8, 2.0);
-    const auto draws = firstDraws(23);
-    EXPECT_EQ(q.setSoftMaxActionIndex(0.5), 2.0);
-    EXPECT_EQ(q.getActiveActionIndex(), static_cast<int>(std::floor(draws.first * TWO_TO_MINUS_31 * 8)));
-    EXPECT_EQ(std::rand(), draws.second);
-    EXPECT_EQ(q.scratch()[7], 2.0);
+    EXPECT_DOUBLE_EQ(q.actionValues[0], 1.0);
+    EXPECT_DOUBLE_EQ(q.actionValues[7], std::exp(0.5));
 }
 
-TEST(ActionValueFunction, SelectionsWithoutActionsReportAndChangeNothing) {
-    TestQ q(intState());
-    const auto draws = firstDraws(31);
-    const Messages messages = errorsOf([&] {
-        EXPECT_EQ(q.setGreedyActionIndex(), 0.0);
-        EXPECT_EQ(q.setRandomActionIndex(), 0.0);
-        EXPECT_EQ(q.setSoftMaxActionIndex(1.0), 0.0);
-    });
-    EXPECT_EQ(messages, Messages(3, "No actions registered! --> Register actions first!"));
-    EXPECT_EQ(q.getActiveActionIndex(), -1);
-    EXPECT_EQ(q.valueCalls, 0);
-    EXPECT_EQ(std::rand(), draws.first);
-}
-
-TEST(ActionValueFunction, SelectionsAllocateNothingOnceWarmedUp) {
-    TestQ q(intState());
-    q.registerNull(16);
-    q.values.assign(16, 1.0);
-    (void)q.setGreedyActionIndex();
-    (void)q.setSoftMaxActionIndex(1.0);
-    EXPECT_EQ(allocation_count::during([&q] {
-                  for (int step = 0; step < 50; ++step) {
-                      // Ties of changing size: the candidate list grows and shrinks.
-                      for (int a = 0; a < 16; ++a) q.values[static_cast<std::size_t>(a)] = (a * (step + 1)) % 5;
-                      (void)q.setGreedyActionIndex();
-                      (void)q.setRandomActionIndex();
-                      (void)q.setSoftMaxActionIndex(0.7);
-                  }
-              }),
-              0);
-}
-
-// ----------------------------------------------------------------- Q files
-
-TEST(ActionValueFunction, LoadGivesEmptySlotsThatSetActionBinds) {
-    TempDir dir;
-    const std::string path = dir.file("q.bin");
-    Bytes file = intStateBlock();
-    putI32(file, 3);
-    writeFile(path, concat(file, bodyBytes({1.0, 2.0, 3.0})));
-    int destroyedOld = 0;
-    int destroyedBound[3] = {0, 0, 0};
-    {
-        TestQ q(nullptr);
-        q.registerAction(new CountedAction(&destroyedOld));
-        q.registerAction(new CountedAction(&destroyedOld));
-        q.values = {0.0, 1.0};
-        (void)q.setGreedyActionIndex();
-        EXPECT_EQ(q.load(path), 0);
-        EXPECT_EQ(destroyedOld, 2);
-        EXPECT_EQ(q.getActiveActionIndex(), 1);  // left as it was
-        EXPECT_EQ(q.getNumberOfActions(), 3);
-        EXPECT_EQ(q.registrySize(), 3u);
-        for (int i = 0; i < 3; ++i) EXPECT_EQ(q.getAction(i), nullptr);
-        // The active action is one of them: the caller is told, not left with a bare null.
-        const Messages unbound = errorsOf([&] { EXPECT_EQ(q.getActiveAction(), nullptr); });
-        ASSERT_EQ(unbound.size(), 1u);
-        EXPECT_NE(unbound[0].find("bind the actions with setAction"), std::string::npos) << unbound[0];
-        ASSERT_NE(q.getStatePtr(), nullptr);
-        EXPECT_EQ(q.getStatePtr()->getNumberOfVariables(), 2u);
-        EXPECT_EQ(q.weights, (std::vector<double>{1.0, 2.0, 3.0}));
-        for (int i = 0; i < 3; ++i) q.setAction(i, new CountedAction(&destroyedBound[i]));
+TEST(ValueFunctions, StatisticsAndClampingCoverEveryWeight) {
+    const struct {
+        const char* what;
+        std::function<ValueFunction*()> make;
+        int weights;
+    } cases[] = {
+        {"state table", [] { return representation(false, 0); }, 10},
+        {"action table", [] { return representation(false, 3); }, 30},
+        {"state tiles", [] { return representation(true, 0); }, 56},
+        {"action tiles", [] { return representation(true, 3); }, 168},
+        {"network, both layers", [] { return new NeuralNetwork(doubleState({{0, 1}, {0, 1}, {0, 1}}), 2); }, 15},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::unique_ptr<ValueFunction> vf(c.make());
+        const double n = c.weights;
+        countFrom(-3.0, static_cast<std::size_t>(c.weights));  // -3, -2, ...: the least first, the largest last
+        vf->initWeights(&fromSequence);
+        EXPECT_EQ(vf->getMinWeight(), -3.0);
+        EXPECT_EQ(vf->getMaxWeight(), n - 4);
+        EXPECT_DOUBLE_EQ(vf->getAvgWeight(false), -3.0 + (n - 1) / 2);
+        EXPECT_DOUBLE_EQ(vf->getAvgWeight(true), (6 + (n - 4) * (n - 3) / 2) / n);
+        vf->setMinWeightLimit(-1.0);
+        vf->setMaxWeightLimit(1.0);
+        vf->checkWeightLimit();
+        EXPECT_EQ(vf->getMinWeight(), -1.0);
+        EXPECT_EQ(vf->getMaxWeight(), 1.0);
+        EXPECT_DOUBLE_EQ(vf->getAvgWeight(false), (n - 7) / n);
     }
-    for (int d : destroyedBound) EXPECT_EQ(d, 1);
 }
 
-TEST(ActionValueFunction, LoadFailuresKeepTheRegistryUntilTheFileReplacesIt) {
-    TempDir dir;
-    const Bytes block = intStateBlock();
-    auto withActions = [&block](const int32_t actions) {
-        Bytes file = block;
-        putI32(file, actions);
-        return concat(file, bodyBytes({1.0}));
-    };
-    struct Case {
-        const char* name;
-        bool exists;
-        Bytes bytes;
-        std::string report;  // the last one
-        int actions;         // afterwards
-        int destroyed;
-    };
-    const Case cases[] = {
-        {"missing file", false, {}, MISSING_FILE_REPORT, 1, 0},
-        {"cut in the state block", true, Bytes(block.begin(), block.begin() + 12), "loading state failed", 1, 0},
-        // The end of the file sets no errno to quote.
-        {"empty file", true, {}, "loading state failed", 1, 0},
-        // The registry is emptied first, then reading ACTIONS comes up short.
-        {"no number of actions", true, block, "the file ends early", 0, 1},
-        {"a negative number of actions", true, withActions(-1),
-         "ACTIONS = -1 --> not a plausible number of actions for this file", 0, 1},
-        {"more actions than the file can hold", true, withActions(0x7FFFFFFF),
-         "ACTIONS = 2147483647 --> not a plausible number of actions for this file", 0, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string path = dir.file(c.exists ? "q.bin" : "absent.bin");
-        if (c.exists) writeFile(path, c.bytes);
-        int destroyed = 0;
-        TestQ q(intState());
-        q.registerAction(new CountedAction(&destroyed));
-        int result = 0;
-        const Messages messages = errorsOf([&] { result = q.load(path); });
-        EXPECT_EQ(result, -1);
-        ASSERT_FALSE(messages.empty());
-        EXPECT_EQ(messages.back(), c.report == MISSING_FILE_REPORT ? c.report + " (" + path + ")" : c.report);
-        EXPECT_EQ(messages.front().find("errno = 0 "), std::string::npos) << messages.front();
-        EXPECT_EQ(q.getNumberOfActions(), c.actions);
-        EXPECT_EQ(q.registrySize(), static_cast<std::size_t>(c.actions));
-        EXPECT_EQ(destroyed, c.destroyed);
-        EXPECT_EQ(q.bodyLoads, 0);
+// With traces, in every storage, each weight moves by alpha delta times
+// its trace; without traces, the weights of the stored state move; with
+// neither, the update says so. The probe points 0, 3, 6 and 9 share no tile.
+TEST(ValueFunctions, UpdatesFollowTheTracesInEveryStorageOrTheStoredState) {
+    for (const bool tiles : {false, true}) {
+        for (int storage = 0; storage < 3; ++storage) {
+            SCOPED_TRACE(std::string(tiles ? "tiles" : "table") + ", storage " + std::to_string(storage));
+            std::unique_ptr<ValueFunction> vf(representation(tiles, 0));
+            setStorage(*vf, storage);
+            // At 0 three of the four CLIP tilings have no tile yet.
+            const double first = tiles ? 9.0 / 12 : 1.0;
+            const auto expectValues = [&](const std::vector<double>& expected) {
+                for (int p : {0, 3, 6, 9}) EXPECT_NEAR(at(*vf, p)[0], expected[p / 3], 1e-12) << "at " << p;
+            };
+            EXPECT_TRUE(someReportContains(stderrReports([&] { vf->updateWeights(1.0, 1.0); }),
+                                           "or call initEligibilityTraces or storeState before calling updateWeights!"));
+            at(*vf, 0);  // the first weight or tile is one like the others
+            vf->storeState();
+            at(*vf, 6);
+            vf->updateWeights(0.5, 2.0);
+            expectValues({first, 0.0, 0.0, 0.0});
+            vf->initEligibilityTraces();
+            at(*vf, 0);
+            vf->accumulatingTraces(1.0);
+            vf->accumulatingTraces(1.0);  // 2
+            at(*vf, 3);
+            vf->accumulatingTraces(1.0);
+            vf->replacingTraces(0.5);               // 0.5
+            vf->updateEligibilityTraces(0.5, 0.5);  // 0.5 and 0.125
+            vf->updateWeights(2.0, 1.0);
+            expectValues({2.0 * first, 0.25, 0.0, 0.0});
+            // Traces decayed to nothing move nothing: the stored state is for updates without traces.
+            vf->updateEligibilityTraces(0.0, 1.0);
+            vf->updateWeights(2.0, 1.0);
+            expectValues({2.0 * first, 0.25, 0.0, 0.0});
+        }
+        // A storage of no known kind is reported by every trace operation.
+        std::unique_ptr<ValueFunction> vf(representation(tiles, 0));
+        setStorage(*vf, 7);
+        const Messages errors = stderrReports([&] {
+            vf->initEligibilityTraces();
+            vf->replacingTraces(1.0);
+            vf->accumulatingTraces(1.0);
+            vf->updateEligibilityTraces(1.0, 1.0);
+            vf->updateWeights(1.0, 1.0);
+        });
+        EXPECT_EQ(errors, Messages(tiles ? 10 : 5, "Unknown traceStorage = 7"));
     }
+}
+
+// With the history on, each weight visited in an episode is credited once,
+// however often it was visited; a new episode starts from no visits.
+TEST(ValueFunctions, EachVisitedWeightIsCreditedOnceAnEpisode) {
+    for (const bool tiles : {false, true}) {
+        for (const int actions : {0, 2}) {
+            SCOPED_TRACE(std::string(tiles ? "tiles" : "table") + (actions == 0 ? " V" : " Q"));
+            std::unique_ptr<ValueFunction> vf(representation(tiles, actions));
+            ActionValueFunction* q = dynamic_cast<ActionValueFunction*>(vf.get());
+            vf->setEpisodeStateHistory(true);
+            std::vector<std::vector<double>> expected = everywhere(*vf);
+            setSeed(5);
+            for (int p : {3, 6, 3}) {
+                at(*vf, p);
+                const int a = q != nullptr ? (q->setRandomActionIndex(), q->getActiveActionIndex()) : 0;
+                vf->storeState();
+                expected[p][a] = tiles ? 12 * 1.0 : 1.0;  // a tile in every tiling
+            }
+            vf->valueEpisode(0.5);
+            vf->valueEpisode(0.5);
+            for (int p : {0, 3, 6, 9}) EXPECT_EQ(at(*vf, p), expected[p]) << "at " << p;
+            vf->initEpisodeStateHistory();
+            EXPECT_TRUE(someReportContains(stderrReports([&] { vf->valueEpisode(1.0); }), "is empty!"));
+        }
+    }
+}
+
+TEST(ValueFunctions, RemovingAnActionShiftsTheLaterActionsDownAndForgetsTheOldLayout) {
+    for (const bool tiles : {false, true}) {
+        for (int removed = 0; removed < 3; ++removed) {
+            SCOPED_TRACE(std::string(tiles ? "tiles" : "table") + ", removing " + std::to_string(removed));
+            std::unique_ptr<ValueFunction> vf(representation(tiles, 3));
+            ActionValueFunction& q = dynamic_cast<ActionValueFunction&>(*vf);
+            countFrom(1.0, 200);
+            vf->initWeights(&fromSequence);
+            const std::vector<std::vector<double>> before = everywhere(*vf);
+            // Traces, a stored state and visits in the old layout, in each storage.
+            setStorage(*vf, removed);
+            vf->setEpisodeStateHistory(true);
+            vf->initEligibilityTraces();
+            at(*vf, 4);
+            (void)q.setGreedyActionIndex();
+            vf->replacingTraces(1.0);
+            vf->storeState();
+            const AbstractAction* action = q.getAction(removed);
+            q.unregisterAction(removed);
+            delete action;  // handed back
+            EXPECT_FALSE(stderrReports([&] { vf->updateWeights(1.0, 1.0); }).empty());
+            EXPECT_FALSE(stderrReports([&] { vf->valueEpisode(1.0); }).empty());
+            std::vector<std::vector<double>> expected = before;
+            for (std::vector<double>& values : expected) values.erase(values.begin() + removed);
+            EXPECT_EQ(everywhere(*vf), expected);
+            // The renumbered layout learns: only the traced action moves.
+            vf->initEligibilityTraces();
+            at(*vf, 4);
+            (void)q.setGreedyActionIndex();
+            const int traced = q.getActiveActionIndex();
+            vf->replacingTraces(1.0);
+            vf->updateWeights(0.5, 1.0);
+            const std::vector<std::vector<double>> after = everywhere(*vf);
+            for (int p = 0; p < 10; ++p) EXPECT_EQ(after[p][1 - traced], expected[p][1 - traced]) << p;
+            EXPECT_NEAR(after[4][traced], expected[4][traced] + 0.5, 1e-12);
+        }
+    }
+}
+
+// Every part of the function grows by the late action's weights at the
+// initial value: it learns and saves as one with the action from the start.
+TEST(ValueFunctions, AnActionRegisteredLateIsAsIfRegisteredFirst) {
+    TempDir dir;
+    for (const bool tiles : {false, true}) {
+        SCOPED_TRACE(tiles ? "tiles" : "table");
+        Bytes files[2];
+        for (const bool late : {false, true}) {
+            std::unique_ptr<ValueFunction> vf(representation(tiles, late ? 2 : 3, -0.5));
+            ActionValueFunction& q = dynamic_cast<ActionValueFunction&>(*vf);
+            if (late) q.registerAction(new AbstractAction());
+            ValueFunction::setValue(0.0);
+            EXPECT_EQ(at(*vf, 3)[2], tiles ? -0.5 * 12 : -0.5);
+            setStorage(*vf, Types::SPARSE);
+            setSeed(3);
+            vf->initEligibilityTraces();
+            for (int step = 0; step < 9; ++step) {
+                at(*vf, step * 7 % 10);
+                const double value = q.setGreedyActionIndex();
+                vf->updateEligibilityTraces(0.9, 0.8);
+                vf->replacingTraces(1.0);
+                vf->updateWeights(0.3, 1.0 - value);
+            }
+            ASSERT_EQ(vf->save(dir.file("q")), 0);
+            files[late] = readFile(dir.file("q"));
+        }
+        EXPECT_EQ(files[1], files[0]);
+    }
+}
+
+TEST(ValueFunctions, ConstructorsResetTheClassWideInitialWeight) {
+    TempDir dir;
+    ASSERT_EQ(std::unique_ptr<QTable>(makeQ({{"a", 0, 1}}, 2))->save(dir.file("q")), 0);
+    const std::function<ValueFunction*()> makers[] = {
+        [] { return new StateLookupTable(lookup_test::makeState({{"a", 0, 1}})); },
+        [] { return makeQ({{"a", 0, 1}}, 2); },
+        [&dir] { return new ActionLookupTable(dir.file("q")); },
+        [] { return representation(true, 0); },
+    };
+    for (const auto& make : makers) {
+        ValueFunction::setValue(0.25);
+        std::unique_ptr<ValueFunction> vf(make());
+        EXPECT_EQ((std::vector<double>{vf->getMinWeight(), vf->getMaxWeight()}), std::vector<double>(2, 0.0));
+    }
+    ValueFunction::setValue(0.0);
 }
