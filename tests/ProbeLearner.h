@@ -19,27 +19,19 @@ public:
 
     using Tembra::ACTION_SELECTION;
     using Tembra::ALPHA;
+    using Tembra::checkPendingSignals;
     using Tembra::continueLearning;
     using Tembra::EPSILON;
     using Tembra::episodes;
     using Tembra::GAMMA;
     using Tembra::LAMBDA;
+    using Tembra::randomAction;
     using Tembra::sigIntRcvd;
     using Tembra::sigTermRcvd;
     using Tembra::steps;
     using Tembra::TEMPERATURE;
     using Tembra::TRACE_VALUE;
     using Tembra::TRACES;
-
-    using Tembra::checkPendingSignals;
-    using Tembra::randomAction;
-
-    // Public here so that a test can also call it outside the loop.
-    void finishEpisode() override {
-        Tembra::finishEpisode();
-        calls.push_back("finishEpisode");
-        if (afterEpisode) afterEpisode(*this);
-    }
 
     // What checkValueFunction answers.
     bool valueFunctionSet = true;
@@ -49,23 +41,16 @@ public:
     std::function<void(ProbeLearner&)> duringStep;
     // Runs after the base finishEpisode has written its notice.
     std::function<void(ProbeLearner&)> afterEpisode;
-
     // The hooks in the order they ran, and ALPHA as each step saw it.
     std::vector<std::string> calls;
     std::vector<double> alphaPerStep;
-
-    int count(const std::string& call) const {
-        int n = 0;
-        for (const std::string& c : calls) n += (c == call) ? 1 : 0;
-        return n;
-    }
 
 protected:
     void initEpisode() override {
         calls.push_back("initEpisode");
         ++episodes;
         steps = 0;
-        if (episodes >= 10000) continueLearning = false;  // see step()
+        if (episodes >= 10000) continueLearning = false;  // as in step()
         // controlLoop must start the episode whatever is left here.
         continueEpisode = false;
         setInitialState();
@@ -78,10 +63,12 @@ protected:
         continueEpisode = observeState();
         calculateReward();
         // A loop that never ends would hang the test; this makes it fail.
-        if (alphaPerStep.size() >= 10000) {
-            continueEpisode = false;
-            continueLearning = false;
-        }
+        if (alphaPerStep.size() >= 10000) continueEpisode = continueLearning = false;
+    }
+    void finishEpisode() override {
+        Tembra::finishEpisode();
+        calls.push_back("finishEpisode");
+        if (afterEpisode) afterEpisode(*this);
     }
     void setInitialState() override { calls.push_back("setInitialState"); }
     void takeAction() override {

@@ -8,7 +8,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "../bench/Workloads.h"
 #include "TestSupport.h"
@@ -17,8 +19,8 @@ using namespace bench;
 
 namespace {
 
-// How far two weight arrays agree: -1 when they are identical bit for bit,
-// otherwise the first index that differs.
+// -1 when the two weight arrays are identical bit for bit, otherwise the
+// first index that differs.
 int firstDifference(const double* a, const double* b, const int n) {
     for (int i = 0; i < n; ++i) {
         if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0) return i;
@@ -39,92 +41,31 @@ void expectSameEpisodes(const Agent& agent, const Baseline& baseline) {
     EXPECT_EQ(agent.trajectory.hash, baseline.trajectory.hash);
 }
 
-struct TableCase {
-    bool watkins;
-    Types::TRACE_STORAGE storage;
-    Tembra::ACTION_SELECTION_TYPE selection;
-};
-
 template <class Learner, class Traces>
-void checkTable(const TableCase& c, const int episodes) {
+void checkTable(const Params& p, const Types::TRACE_STORAGE storage, const int pollInterval = 0) {
+    SCOPED_TRACE(std::string(std::is_same<Learner, Watkins>::value ? "Watkins" : "Sarsa") + ", traces " +
+                 std::to_string(p.traces) + ", selection " + std::to_string(p.selection) + ", storage " +
+                 std::to_string(storage) + (pollInterval > 0 ? ", polled" : ""));
     test_support::TempDir dir;
-    Params p;
-    p.selection = c.selection;
-    p.epsilon = 0.2;
     ASSERT_TRUE(writeConfig(dir.file("conf"), p));
     TableSetup setup;
     setup.states = 30;
-    setup.actions = 4;
     setup.cycle = 12;
     setup.length = 40;
-    setup.storage = c.storage;
+    setup.storage = storage;
+    std::unique_ptr<TableAgent<Learner>> agent(pollInterval > 0 ? new TableAgent<Learner>(dir.file("conf"), setup)
+                                                                : new NoPoll<TableAgent<Learner>>(dir.file("conf"), setup));
+    if (pollInterval > 0) agent->setSignalPollInterval(pollInterval);
+    agent->runEpisodes(12);
+    TableBaseline<Traces> baseline(p, setup, std::is_same<Learner, Watkins>::value);
+    baseline.runEpisodes(12);
 
-    NoPoll<TableAgent<Learner>> agent(dir.file("conf"), setup);
-    agent.runEpisodes(episodes);
-    TableBaseline<Traces> baseline(p, setup, c.watkins);
-    baseline.runEpisodes(episodes);
-
-    expectSameEpisodes(agent, baseline);
-    ASSERT_EQ(agent.q->weightCount(), baseline.weightCount());
-    EXPECT_EQ(firstDifference(agent.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
+    expectSameEpisodes(*agent, baseline);
+    ASSERT_EQ(agent->q->weightCount(), baseline.weightCount());
+    EXPECT_EQ(firstDifference(agent->q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
     // Something was learnt: the comparison is not one of two zero tables.
-    EXPECT_GT(nonZero(baseline.weightData(), baseline.weightCount()), 40);
+    EXPECT_GT(nonZero(baseline.weightData(), baseline.weightCount()), p.traces == Tembra::NONE ? 20 : 40);
 }
-
-}  // namespace
-
-TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselinesWithMapAndSparseTraces) {
-    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
-        SCOPED_TRACE(selection);
-        checkTable<Sarsa, MapTraces>({false, Types::MAP, selection}, 12);
-        checkTable<Sarsa, PairTraces>({false, Types::MAP, selection}, 12);
-        checkTable<Sarsa, PairTraces>({false, Types::SPARSE, selection}, 12);
-        checkTable<Sarsa, HashPairTraces>({false, Types::SPARSE, selection}, 12);
-    }
-}
-
-TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselineWithArrayTraces) {
-    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
-        SCOPED_TRACE(selection);
-        checkTable<Sarsa, DenseTraces>({false, Types::ARRAY, selection}, 12);
-    }
-}
-
-// Epsilon-greedy makes Watkins cut its traces in the middle of episodes.
-TEST(BenchmarkEquivalence, TableWatkinsMatchesItsBaselinesInEveryStorage) {
-    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
-        SCOPED_TRACE(selection);
-        checkTable<Watkins, MapTraces>({true, Types::MAP, selection}, 12);
-        checkTable<Watkins, PairTraces>({true, Types::MAP, selection}, 12);
-        checkTable<Watkins, PairTraces>({true, Types::SPARSE, selection}, 12);
-        checkTable<Watkins, DenseTraces>({true, Types::ARRAY, selection}, 12);
-    }
-}
-
-// Polling the signals (at every step or every n-th) changes nothing.
-TEST(BenchmarkEquivalence, PollingVariantsTakeTheSameSteps) {
-    test_support::TempDir dir;
-    Params p;
-    p.selection = Tembra::EPSILON_GREEDY;
-    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
-    TableSetup setup;
-    setup.states = 20;
-
-    TableAgent<Sarsa> polled(dir.file("conf"), setup);
-    polled.runEpisodes(5);
-    TableAgent<Sarsa> sometimes(dir.file("conf"), setup);
-    sometimes.setSignalPollInterval(3);
-    sometimes.runEpisodes(5);
-    TableBaseline<MapTraces> baseline(p, setup, false);
-    baseline.runEpisodes(5);
-
-    expectSameEpisodes(polled, baseline);
-    expectSameEpisodes(sometimes, baseline);
-    EXPECT_EQ(firstDifference(polled.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
-    EXPECT_EQ(firstDifference(sometimes.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
-}
-
-namespace {
 
 template <class Env, class Traces>
 void checkTiles(const Env& env, const TileSetup& setup, const int episodes) {
@@ -146,6 +87,34 @@ void checkTiles(const Env& env, const TileSetup& setup, const int episodes) {
 }
 
 }  // namespace
+
+// Epsilon-greedy makes Watkins cut its traces in the middle of episodes.
+TEST(BenchmarkEquivalence, TableLearnersMatchTheirBaselinesForEveryTracesSelectionAndStorage) {
+    for (const Tembra::TRACE_TYPE traces : {Tembra::REPLACING, Tembra::ACCUMULATING, Tembra::NONE}) {
+        for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
+            Params p;
+            p.traces = traces;
+            p.selection = selection;
+            p.epsilon = 0.2;
+            checkTable<Sarsa, MapTraces>(p, Types::MAP);
+            checkTable<Sarsa, PairTraces>(p, Types::SPARSE);
+            checkTable<Sarsa, DenseTraces>(p, Types::ARRAY);
+            checkTable<Watkins, MapTraces>(p, Types::MAP);
+            checkTable<Watkins, PairTraces>(p, Types::SPARSE);
+            checkTable<Watkins, DenseTraces>(p, Types::ARRAY);
+        }
+    }
+    // The other baselines of the benchmarks, and polling the signals (at
+    // every step or every n-th), change nothing either.
+    Params p;
+    p.selection = Tembra::EPSILON_GREEDY;
+    p.epsilon = 0.2;
+    checkTable<Sarsa, PairTraces>(p, Types::MAP);
+    checkTable<Sarsa, HashPairTraces>(p, Types::SPARSE);
+    checkTable<Watkins, PairTraces>(p, Types::MAP);
+    checkTable<Sarsa, MapTraces>(p, Types::MAP, 1);
+    checkTable<Watkins, MapTraces>(p, Types::MAP, 3);
+}
 
 TEST(BenchmarkEquivalence, MountainCarOnTilesMatchesItsBaselines) {
     MountainCar car;

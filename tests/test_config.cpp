@@ -73,20 +73,33 @@ std::string changed(const ProbeLearner& l) {
 
 // --- Creating and writing the file -----------------------------------------
 
-TEST(Configuration, MissingFileIsCreatedWithTheDefaultTextOrNoticedAsUnwritable) {
-    for (const std::string name : {"new.conf", "no/such/dir/learner.conf"}) {
-        SCOPED_TRACE(name);
-        TempDir dir;
-        const std::string path = dir.file(name);
-        const bool writable = name == "new.conf";
-        const Loaded l = construct(path);
-        Messages notices = {"File (" + path + ") didn't exist --> create"};
-        if (!writable) notices.push_back("Was not able to create file (" + path + ")");
-        EXPECT_EQ(l.notices, notices);
-        EXPECT_TRUE(l.errors.empty());
+TEST(Configuration, MissingUnwritableAndUnreadableFilesAreReported) {
+    // A directory opens for reading on Linux, and every read then fails.
+    // /dev/full accepts the open and refuses the data; reading it yields an
+    // endless run of NUL bytes, which must not keep the reader busy either.
+    struct Case {
+        std::string name;
+        Messages notices, errors, saveErrors;
+    };
+    TempDir dir;
+    const std::string created = dir.file("new.conf"), lost = dir.file("no/such/dir/learner.conf");
+    const std::string create = "File (" + created + ") didn't exist --> create";
+    const Case cases[] = {
+        {created, {create}, {}, {}},
+        {lost, {"File (" + lost + ") didn't exist --> create", "Was not able to create file (" + lost + ")"}, {}, {}},
+        {dir.path(), {}, {"Was not able to read file (" + dir.path() + ")"}, {}},
+        {"/dev/full", {}, {}, {"Was not able to write file (/dev/full)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Loaded l = construct(c.name);
+        EXPECT_EQ(l.notices, c.notices);
+        EXPECT_EQ(l.errors, c.errors);
         EXPECT_EQ(changed(*l.learner), "");
-        if (writable) {
-            EXPECT_EQ(readText(path), DEFAULT_TEXT);
+        if (c.name == created) {
+            EXPECT_EQ(readText(created), DEFAULT_TEXT);
+        } else {
+            EXPECT_EQ(test_support::reportsOf([&] { l.learner->saveConf(); }).errors, c.saveErrors);
         }
     }
 }
@@ -120,30 +133,6 @@ TEST(Configuration, SaveWritesEightLinesInOrderWithSixSignificantDigits) {
     learner.TRACE_VALUE = 1.0;
     learner.saveConf();
     EXPECT_EQ(readText(path), head + "SOFTMAX" + middle + "NONE\nTRACE_VALUE 1\n");
-}
-
-TEST(Configuration, FailedWriteIsReported) {
-    // /dev/full accepts the open and refuses the data; reading it yields an
-    // endless run of NUL bytes, which must not keep the reader busy either.
-    std::FILE* probe = std::fopen("/dev/full", "w");
-    if (probe == nullptr) GTEST_SKIP() << "no /dev/full";
-    std::fclose(probe);
-    const Loaded l = construct("/dev/full");
-    EXPECT_TRUE(l.errors.empty());
-    EXPECT_TRUE(l.notices.empty());
-    EXPECT_EQ(changed(*l.learner), "");
-    testing::internal::CaptureStderr();
-    l.learner->saveConf();
-    EXPECT_EQ(reportMessages(testing::internal::GetCapturedStderr()), Messages{"Was not able to write file (/dev/full)"});
-}
-
-TEST(Configuration, AFileThatOpensButCannotBeReadIsReported) {
-    // A directory opens for reading on Linux, and every read then fails.
-    TempDir dir;
-    const Loaded l = construct(dir.path());
-    EXPECT_EQ(l.errors, Messages{"Was not able to read file (" + dir.path() + ")"});
-    EXPECT_TRUE(l.notices.empty());
-    EXPECT_EQ(changed(*l.learner), "");
 }
 
 // --- Reading ---------------------------------------------------------------
@@ -208,6 +197,7 @@ TEST(Configuration, ReadsWhatItCanAndReportsWhatItCannot) {
         // the next line as its value.
         {"a key alone swallows the next line", "GAMMA\nALPHA 0.3\nLAMBDA 0.2\n", {}, "LAMBDA 0.2\nGAMMA 0\n"},
         {"a word on the next line", "TRACES\nNONE\nEPSILON 0.3\n", {}, "EPSILON 0.3\nTRACES NONE\n"},
+        {"other white space after a key", "ALPHA\v0.3\nGAMMA\f0.2\nLAMBDA\t0.4\n", {}, "ALPHA 0.3\nLAMBDA 0.4\nGAMMA 0.2\n"},
         {"a key joined by an equals sign", "ALPHA=0.3\nGAMMA 0.2\nLAMBDA 0.4\n", {}, "LAMBDA 0.4\n"},
         {"an empty value reads as zero", "ALPHA \nGAMMA 0.2\n", {}, "ALPHA 0\nGAMMA 0.2\n"},
         // The end of the file assigns nothing more.
