@@ -17,21 +17,10 @@ class ProbeLearner : public Tembra {
 public:
     explicit ProbeLearner(const std::string& fileName) : Tembra(fileName) {}
 
-    using Tembra::ACTION_SELECTION;
-    using Tembra::ALPHA;
-    using Tembra::checkPendingSignals;
-    using Tembra::continueLearning;
-    using Tembra::EPSILON;
-    using Tembra::episodes;
-    using Tembra::GAMMA;
-    using Tembra::LAMBDA;
-    using Tembra::randomAction;
-    using Tembra::sigIntRcvd;
-    using Tembra::sigTermRcvd;
-    using Tembra::steps;
-    using Tembra::TEMPERATURE;
-    using Tembra::TRACE_VALUE;
-    using Tembra::TRACES;
+    using Tembra::ACTION_SELECTION, Tembra::ALPHA, Tembra::EPSILON, Tembra::GAMMA, Tembra::LAMBDA;
+    using Tembra::TEMPERATURE, Tembra::TRACE_VALUE, Tembra::TRACES;
+    using Tembra::checkPendingSignals, Tembra::continueLearning, Tembra::episodes, Tembra::randomAction;
+    using Tembra::sigIntRcvd, Tembra::sigTermRcvd, Tembra::steps;
 
     // What checkValueFunction answers.
     bool valueFunctionSet = true;
@@ -84,6 +73,10 @@ protected:
         return 0.0;
     }
     const bool checkValueFunction() const override { return valueFunctionSet; }
+    void sigUsr2() override {
+        calls.push_back("sigUsr2");
+        Tembra::sigUsr2();
+    }
 };
 
 // Runs controlLoop and returns what it reported.

@@ -25,6 +25,7 @@
 #include "ActionTileCoding.h"
 #include "ActionTilings.h"
 #include "AllocationCounter.h"
+#include "LearnerAgent.h"
 #include "NeuralNetwork.h"
 #include "Sarsa.h"
 #include "State.h"
@@ -33,7 +34,6 @@
 #include "StateTilings.h"
 #include "TD.h"
 #include "TestSupport.h"
-#include "TileCoding.h"
 #include "Watkins.h"
 #include "valuefunction/TraceStore.h"
 
@@ -42,7 +42,7 @@ namespace {
 const int POSITIONS = 6, LENGTH = 40, ACTIONS = 3, EPISODES = 60;
 const char* const TRACE_WORDS[] = {"NONE", "REPLACING", "ACCUMULATING"};
 const char* const SELECTION_WORDS[] = {"GREEDY", "EPSILON_GREEDY", "SOFTMAX"};
-const char* const STORAGE_WORDS[] = {"ARRAY", "MAP", "SPARSE"};
+const char* const STORAGE_WORDS[] = {"MAP", "ARRAY", "SPARSE"};
 
 class Move : public AbstractAction {};
 
@@ -123,62 +123,36 @@ ValueFunction* makeValues(const Setup& setup, Entries*& entries) {
     return values;
 }
 
-// A ring of positions: every episode starts at 0 and lasts LENGTH steps;
-// action a moves 1 + a places on (TD's agent always moves one). After the
-// first episode every step is checked against the rule above.
+// Learns on a ring of positions: every episode starts at 0 and lasts
+// LENGTH steps; action a moves 1 + a places on (TD's agent always moves
+// one); reaching the last position gains 1, every other step costs 0.1. After the first episode every step is checked
+// against the rule above.
 template <class Learner>
-class Agent : public Learner {
-public:
-    static constexpr bool td = std::is_same<Learner, TD>::value;
-    Agent(const std::string& conf, const Setup& setup) : Learner(conf), representation(setup.representation) {
-        if constexpr (td) {
-            this->svfPtr = static_cast<StateValueFunction*>(
-                makeValues<StateTileCoding, StateTilings, StateLookupTable>(setup, entries));
-            state = this->svfPtr->getStatePtr();
-        } else {
-            this->avfPtr = dynamic_cast<ActionValueFunction*>(
-                makeValues<ActionTileCoding, ActionTilings, ActionLookupTable>(setup, entries));
-            state = this->avfPtr->getStatePtr();
-        }
+void expectNoAllocation(const Setup& setup) {
+    test_support::TempDir dir;
+    test_support::writeText(dir.file("conf"), std::string("ALPHA 0.1\nLAMBDA 0.8\nEPSILON 0.3\nTRACES ") +
+                                                  TRACE_WORDS[setup.traces] + "\nACTION_SELECTION " +
+                                                  SELECTION_WORDS[setup.selection] + "\n");
+    Entries* entries = nullptr;
+    ValueFunction* values = isTD<Learner> ? makeValues<StateTileCoding, StateTilings, StateLookupTable>(setup, entries)
+                                          : makeValues<ActionTileCoding, ActionTilings, ActionLookupTable>(setup, entries);
+    Agent<Learner> agent(dir.file("conf"), dynamic_cast<typename Agent<Learner>::Values*>(values));
+    agent.maxSteps = LENGTH;
+    agent.episodesToRun = EPISODES;
+    agent.reward = [](int, const int at) { return at == POSITIONS - 1 ? 1.0 : -0.1; };
+    agent.move = [](const int at, const int action) { return (at + 1 + action) % POSITIONS; };
+    if (setup.representation != Representation::TABLE) {
+        agent.publish = [](State& state, const int at) {
+            state.setValueDbl(0, static_cast<double>(at) / (POSITIONS - 1));
+            state.setValueDbl(1, (at % 2) * 0.5);
+        };
     }
-
-    // The value function's file, written as if its traces were kept in a
-    // map (the storage kind is part of the file).
-    test_support::Bytes savedAsMap(const std::string& path) {
-        ValueFunction* values = nullptr;
-        if constexpr (td) {
-            values = this->svfPtr;
-        } else {
-            values = this->avfPtr;
-        }
-        if (LookupTable* table = dynamic_cast<LookupTable*>(values)) table->setTraceStorage(Types::MAP);
-        if (TileCoding* tiles = dynamic_cast<TileCoding*>(values)) tiles->setTraceStorage(Types::MAP);
-        return values->save(path) == 0 ? test_support::readFile(path) : test_support::Bytes();
-    }
-    void runEpisodes(const int n) {
-        stopAfter = this->episodes + n;
-        this->controlLoop();
-        allocation_count::counting = false;
-    }
-
-    long long stepsTaken = 0, unexplained = 0, onGrowth = 0;
+    agent.actionsTaken.reserve(EPISODES * LENGTH);  // the test's own record must not count
+    std::size_t mostTraces = 0, mostVisits = 0;
+    long seen = 0, onGrowth = 0, unexplained = 0;
     std::string firstUnexplained;
-    // What growth may cost: a node, and at times room among the spare
-    // nodes, per entry of the largest map and record; not per step.
-    long long growthAllowance() const { return 2 * static_cast<long long>(mostTraces + mostVisits); }
-
-protected:
-    void finishEpisode() override {
-        if (this->episodes == 1) {
-            // From here on every allocation is accounted for.
-            allocation_count::allocations = 0;
-            allocation_count::counting = true;
-        }
-        if (this->episodes >= stopAfter) this->continueLearning = false;
-    }
-    // Runs after every step: the place to see what the step allocated.
-    void checkPendingSignals() override {
-        Learner::checkPendingSignals();
+    agent.afterStep = [&] {
+        if (agent.episodes == 1 && agent.steps == LENGTH) allocation_count::counting = true;
         if (!allocation_count::counting) return;
         const long fresh = allocation_count::allocations - seen;
         seen = allocation_count::allocations;
@@ -188,82 +162,36 @@ protected:
             mostTraces = std::max(mostTraces, entries->traceEntries());
             mostVisits = std::max(mostVisits, entries->visitEntries());
         }
-        if (fresh == 0) return;
-        if (grew) {
-            onGrowth += fresh;
-            return;
+        (grew ? onGrowth : unexplained) += fresh;
+        if (fresh > 0 && !grew && firstUnexplained.empty()) {
+            firstUnexplained = "episode " + std::to_string(agent.episodes) + " step " + std::to_string(agent.steps);
         }
-        unexplained += fresh;
-        if (firstUnexplained.empty()) {
-            allocation_count::counting = false;
-            firstUnexplained = "episode " + std::to_string(this->episodes) + " step " + std::to_string(this->steps);
-            allocation_count::counting = true;
-        }
-    }
-    void setInitialState() override {
-        position = step = 0;
-        write();
-    }
-    void takeAction() override {
-        int move = 1;
-        if constexpr (!td) move += this->avfPtr->getActiveActionIndex();
-        position = (position + move) % POSITIONS;
-        ++step;
-        ++stepsTaken;
-    }
-    const bool observeState() override {
-        write();
-        return step < LENGTH;
-    }
-    const double calculateReward() override { return position == POSITIONS - 1 ? 1.0 : -0.1; }
-
-private:
-    void write() {
-        if (representation == Representation::TABLE) {
-            state->setValueInt(0, position);
-        } else {
-            state->setValueDbl(0, static_cast<double>(position) / (POSITIONS - 1));
-            state->setValueDbl(1, (position % 2) * 0.5);
-        }
-    }
-
-    Representation representation;
-    Entries* entries = nullptr;
-    State* state = nullptr;
-    std::size_t mostTraces = 0, mostVisits = 0;
-    long seen = 0;
-    int position = 0, step = 0, stopAfter = 0;
-};
-
-void writeConf(const std::string& path, const Setup& setup) {
-    test_support::writeText(path, std::string("ALPHA 0.1\nLAMBDA 0.8\nGAMMA 0.9\nEPSILON 0.3\nTEMPERATURE 0.5\n") +
-                                      "TRACE_VALUE 1\nTRACES " + TRACE_WORDS[setup.traces] + "\nACTION_SELECTION " +
-                                      SELECTION_WORDS[setup.selection] + "\n");
+    };
+    allocation_count::allocations = 0;
+    agent.controlLoop();
+    allocation_count::counting = false;
+    EXPECT_EQ(agent.actionsTaken.size(), static_cast<std::size_t>(EPISODES * LENGTH));
+    EXPECT_EQ(unexplained, 0) << "first at " << firstUnexplained;
+    // What growth may cost: a node, and at times room among the spare
+    // nodes, per entry of the largest map and record; not per step.
+    EXPECT_LE(onGrowth, 2 * static_cast<long>(mostTraces + mostVisits));
 }
 
 // Every setup the learner can run: all three representations for TD (the
 // selection rule does not matter to it), tables and tiles for the others.
 template <class Learner>
 void expectNoAllocationInAnySetup() {
-    const bool td = std::is_same<Learner, TD>::value;
     for (const Representation r : {Representation::TABLE, Representation::TILES, Representation::NETWORK}) {
         for (const bool history : {false, true}) {
             for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
                 for (int traces = 0; traces < 3; ++traces) {
-                    for (int selection = 0; selection < (td ? 1 : 3); ++selection) {
+                    for (int selection = 0; selection < (isTD<Learner> ? 1 : 3); ++selection) {
                         const bool network = r == Representation::NETWORK;
-                        if (network && (!td || history || storage != Types::MAP)) continue;
+                        if (network && (!isTD<Learner> || history || storage != Types::MAP)) continue;
                         SCOPED_TRACE(std::string(network ? "network" : r == Representation::TABLE ? "table" : "tiles") +
                                      ", " + TRACE_WORDS[traces] + ", " + SELECTION_WORDS[selection] + ", " +
                                      STORAGE_WORDS[storage] + (history ? ", history" : ""));
-                        const Setup setup = {r, storage, history, traces, selection};
-                        test_support::TempDir dir;
-                        writeConf(dir.file("conf"), setup);
-                        Agent<Learner> agent(dir.file("conf"), setup);
-                        agent.runEpisodes(EPISODES);
-                        EXPECT_EQ(agent.stepsTaken, EPISODES * LENGTH);
-                        EXPECT_EQ(agent.unexplained, 0) << "first at " << agent.firstUnexplained;
-                        EXPECT_LE(agent.onGrowth, agent.growthAllowance());
+                        expectNoAllocation<Learner>({r, storage, history, traces, selection});
                     }
                 }
             }
@@ -295,35 +223,6 @@ TEST(Allocations, SarsaStepsAllocateOnlyWhenATraceStoreOutgrowsItsLargestSize) {
 // the spare nodes in the middle of an episode.
 TEST(Allocations, WatkinsStepsAllocateOnlyWhenATraceStoreOutgrowsItsLargestSize) {
     expectNoAllocationInAnySetup<Watkins>();
-}
-
-// SPARSE traces hold the entries MAP traces hold and never prune them, so
-// every weight receives the same products: the same learning runs end in
-// the same bytes, whatever order the list's walks take. Epsilon-greedy
-// Watkins cuts its traces, so map nodes are reused with new values.
-template <class Learner>
-test_support::Bytes learnt(const Representation r, const Types::TRACE_STORAGE storage, const int traces) {
-    test_support::TempDir dir;
-    const Setup setup = {r, storage, false, traces, 1};
-    writeConf(dir.file("conf"), setup);
-    Agent<Learner> agent(dir.file("conf"), setup);
-    agent.runEpisodes(20);
-    return agent.savedAsMap(dir.file("values"));
-}
-
-TEST(TraceStorage, SparseAndMapLearnTheSameBytes) {
-    for (const Representation r : {Representation::TABLE, Representation::TILES}) {
-        for (const int traces : {1, 2}) {
-            SCOPED_TRACE(std::string(r == Representation::TABLE ? "table, " : "tiles, ") + TRACE_WORDS[traces]);
-            const test_support::Bytes td = learnt<TD>(r, Types::MAP, traces);
-            const test_support::Bytes sarsa = learnt<Sarsa>(r, Types::MAP, traces);
-            const test_support::Bytes watkins = learnt<Watkins>(r, Types::MAP, traces);
-            ASSERT_FALSE(td.empty() || sarsa.empty() || watkins.empty());
-            EXPECT_EQ(learnt<TD>(r, Types::SPARSE, traces), td);
-            EXPECT_EQ(learnt<Sarsa>(r, Types::SPARSE, traces), sarsa);
-            EXPECT_EQ(learnt<Watkins>(r, Types::SPARSE, traces), watkins);
-        }
-    }
 }
 
 // A reused node of the episode record must carry nothing over.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "ActionValueFunction.h"
+#include "LearnerAgent.h"
 #include "LookupTableAccess.h"
 #include "ProbeLearner.h"
 #include "Sarsa.h"
@@ -66,9 +67,7 @@ public:
         rec.deltas.push_back(DELTA);
         ++rec.updates;
     }
-    void updateEligibilityTraces(const double GAMMA, const double LAMBDA) override {
-        log(GAMMA == kGamma && LAMBDA == kLambda ? 'd' : '!');
-    }
+    void updateEligibilityTraces(const double G, const double L) override { log(G == kGamma && L == kLambda ? 'd' : '!'); }
     void accumulatingTraces(const double VALUE) override { log(VALUE == kTraceValue ? 'a' : '!'); }
     void replacingTraces(const double VALUE) override { log(VALUE == kTraceValue ? 'p' : '!'); }
     void checkWeightLimit() override {}
@@ -94,8 +93,7 @@ public:
     RecordingV(Recorder& recorder, const std::vector<double>& script) : Recording(recorder), values(script) {}
     const double getStateValue() const override {
         log('v');
-        const double v = values[std::min(reads++, values.size() - 1)];
-        return v;
+        return values[std::min(reads++, values.size() - 1)];
     }
 
 private:
@@ -120,21 +118,20 @@ public:
         return a < 0 || a >= static_cast<int>(q.size()) ? 0.0 : q[static_cast<std::size_t>(a)] + rec.updates;
     }
     const double setGreedyActionIndex() override {
-        return select('g', false, [this] { return ActionValueFunction::setGreedyActionIndex(); });
+        return select('g', false, [this] { ActionValueFunction::setGreedyActionIndex(); });
     }
     const double setRandomActionIndex() override {
-        return select('x', true, [this] { return ActionValueFunction::setRandomActionIndex(); });
+        return select('x', true, [this] { ActionValueFunction::setRandomActionIndex(); });
     }
-    const double setSoftMaxActionIndex(const double TEMPERATURE) override {
-        return select(TEMPERATURE == kTemperature ? 'f' : '!', true,
-                      [this, TEMPERATURE] { return ActionValueFunction::setSoftMaxActionIndex(TEMPERATURE); });
+    const double setSoftMaxActionIndex(const double T) override {
+        return select(T == kTemperature ? 'f' : '!', true, [this, T] { ActionValueFunction::setSoftMaxActionIndex(T); });
     }
 
 protected:
     void removeAction(int) override {}
 
 private:
-    double select(const char letter, const bool scripted, const std::function<double()>& base) {
+    double select(const char letter, const bool scripted, const std::function<void()>& base) {
         log(letter);
         ++selecting;
         if (scripted && !choices.empty()) {
@@ -152,127 +149,24 @@ private:
     mutable int selecting = 0;
 };
 
-template <class Learner>
-constexpr bool isTD = std::is_base_of<TD, Learner>::value;
-
-// The using program. An integer position (variable 0 of the value
-// function's State, when it has one) starts at 0 and moves by `move`; an
-// episode ends at goal or after maxSteps steps; rewards[i] is the reward of
-// an episode's step i + 1, stepReward beyond them; learning stops after
-// episodesToRun episodes (counted here, so that a broken counter in the
-// learner cannot keep it going).
-template <class Learner>
-class Agent : public Learner {
-public:
-    using Values = std::conditional_t<isTD<Learner>, StateValueFunction, ActionValueFunction>;
-    Agent(const std::string& confFile, Values* values, Recorder* recorder = nullptr) : Learner(confFile), rec(recorder) {
-        if constexpr (isTD<Learner>) {
-            this->svfPtr = values;
-        } else {
-            this->avfPtr = values;
-        }
-        state = values != nullptr ? values->getStatePtr() : nullptr;
-    }
-
-    using Learner::ACTION_SELECTION;
-    using Learner::ALPHA;
-    using Learner::EPSILON;
-    using Learner::GAMMA;
-    using Learner::LAMBDA;
-    using Learner::TEMPERATURE;
-    using Learner::TRACE_VALUE;
-    using Learner::TRACES;
-    using Learner::continueEpisode;
-    using Learner::episodes;
-    using Learner::initEpisode;
-    using Learner::steps;
-    using Learner::value;
-
-    int goal = -1, maxSteps = 2, episodesToRun = 1;
-    std::function<int(int, int)> move = [](const int at, int) { return at + 1; };
-    std::vector<double> rewards;
-    double stepReward = 1.0;
-    // Answers of randomAction in turn (true: explore); the epsilon test
-    // itself runs when none is left.
-    mutable std::deque<bool> randomScript;
-    std::vector<int> actionsTaken;
-
-    void step() override {
-        log('S');
-        Learner::step();
-    }
-
-protected:
-    void setInitialState() override {
-        log('I');
-        position = taken = 0;
-        publish();
-    }
-    void takeAction() override {
-        log('T');
-        int action = 0;
-        if constexpr (!isTD<Learner>) action = this->avfPtr->getActiveActionIndex();
-        actionsTaken.push_back(action);
-        position = move(position, action);
-        ++taken;
-    }
-    const bool observeState() override {
-        log('O');
-        publish();
-        return position != goal && taken < maxSteps;
-    }
-    const double calculateReward() override {
-        log('R');
-        const std::size_t i = static_cast<std::size_t>(taken - 1);
-        return i < rewards.size() ? rewards[i] : stepReward;
-    }
-    // Without the base notice: a run of many episodes stays quiet.
-    void finishEpisode() override {
-        log('E');
-        if (++finished >= episodesToRun) this->continueLearning = false;
-    }
-    const bool randomAction() const override {
-        log('?');
-        if (randomScript.empty()) return Learner::randomAction();
-        const bool explore = randomScript.front();
-        randomScript.pop_front();
-        return explore;
-    }
-
-private:
-    void log(const char c) const {
-        if (rec != nullptr) rec->calls.push_back(c);
-    }
-    void publish() {
-        if (state != nullptr) state->setValueInt(0, position);
-    }
-    State* state;
-    Recorder* rec;
-    int position = 0, taken = 0, finished = 0;
-};
-
 VTable* vTable(const int positions) { return new VTable(makeState({{"position", 0, positions - 1}})); }
 QTable* qTable(const int positions, const int actions) { return makeQ({{"position", 0, positions - 1}}, actions); }
 
-// Whether the letters of chain occur in calls in that order (others may
-// come between them).
-bool inOrder(const std::string& calls, const std::string& chain) {
-    std::size_t at = 0;
-    for (const char c : chain) {
-        at = calls.find(c, at);
-        if (at == std::string::npos) return false;
-        ++at;
-    }
-    return true;
-}
-
-// A part of a run: exactly these letters, in any order that keeps the chains.
+// A part of a run: exactly these letters, in any order in which the letters
+// of each chain come in the chain's order (others may come between them).
 void expectPart(const std::string& actual, const std::string& letters, const std::vector<std::string>& chains) {
     std::string a = actual, e = letters;
     std::sort(a.begin(), a.end());
     std::sort(e.begin(), e.end());
     EXPECT_EQ(a, e) << "calls " << actual << ", expected " << letters;
-    for (const std::string& chain : chains) EXPECT_TRUE(inOrder(actual, chain)) << actual << " breaks " << chain;
+    for (const std::string& chain : chains) {
+        std::size_t at = 0;
+        for (const char c : chain) {
+            if ((at = actual.find(c, at)) == std::string::npos) break;
+            ++at;
+        }
+        EXPECT_NE(at, std::string::npos) << actual << " breaks " << chain;
+    }
 }
 
 struct TraceCase {
@@ -291,21 +185,20 @@ struct SelectionCase {
 
 // What the learners must do, step by step, as letters: what comes before
 // the action (Watkins' exploration, the traces' decay or cut, the present
-// pair's trace), what bootstraps the update after the next state is set,
-// and the errors, actions and reports that follow.
+// pair's trace), what bootstraps the update once the next state is set, and
+// the errors, actions and reports that follow.
 template <class Learner>
 struct Model {
-    Model(const TraceCase& traceCase, const SelectionCase& rule, const std::vector<double>& values)
-        : t(traceCase), s(rule), v(values) {}
+    static constexpr bool td = isTD<Learner>, watkins = std::is_same<Learner, Watkins>::value;
+    Model(const TraceCase& traceCase, const SelectionCase& rule) : t(traceCase), s(rule) {}
     TraceCase t;
     SelectionCase s;
-    std::vector<double> v;  // TD: V in turn
-    int active = 0, updates = 0, reads = 0, selectionReports = 0;
+    std::vector<double> v = {0.1, 0.45, 0.3};  // TD: V in turn
+    int active = 0, updates = 0, reads = 0, reports = 0;
     double value = 0.0;
     std::vector<double> deltas;
     std::vector<int> actions;
 
-    static constexpr bool watkins = std::is_same<Learner, Watkins>::value;
     std::string traces(const char letter) const { return t.traces == Tembra::NONE ? "" : std::string(1, letter); }
     std::string take(const char letter, const int a) {
         active = a;
@@ -317,54 +210,39 @@ struct Model {
         s.choices.pop_front();
         return take(letter, a);
     }
-    bool epsilonTest() {
-        const bool e = s.explore.front();
-        s.explore.pop_front();
-        return e;
-    }
     std::string read() {
-        value = v[static_cast<std::size_t>(std::min(reads++, static_cast<int>(v.size()) - 1))];
+        value = v[static_cast<std::size_t>(std::min(reads++, 2))];
         return "v";
     }
-    // Sarsa's selection, at the start of an episode and after a step.
+    // Sarsa's selection, or Watkins' exploration, which leaves the greedy
+    // action alone unless it explores, and then cuts the traces.
     std::string select() {
+        std::string letters;
         switch (s.rule) {
-            case Tembra::GREEDY: return take('g', 1);
-            case Tembra::EPSILON_GREEDY: return epsilonTest() ? "?" + choose('x') : "?" + take('g', 1);
-            case Tembra::SOFTMAX: return choose('f');
-        }
-        ++selectionReports;
-        return "";
-    }
-    // Watkins' exploration at the start of a step and what it does to the traces.
-    std::string explore() {
-        switch (s.rule) {
-            case Tembra::GREEDY: return traces('d');
-            case Tembra::EPSILON_GREEDY: return epsilonTest() ? "?" + choose('x') + traces('c') : "?" + traces('d');
-            case Tembra::SOFTMAX: {
-                const std::string letters = choose('f');
-                return letters + traces(active == 1 ? 'd' : 'c');
+            case Tembra::GREEDY: letters = watkins ? "" : take('g', 1); break;
+            case Tembra::EPSILON_GREEDY: {
+                const bool explores = s.explore.front();
+                s.explore.pop_front();
+                letters = "?" + (explores ? choose('x') : watkins ? "" : take('g', 1));
+                break;
             }
+            case Tembra::SOFTMAX: letters = choose('f'); break;
+            default: ++reports; return "";
         }
-        ++selectionReports;
-        return "";
+        const bool left = letters.find('x') != std::string::npos || active != 1;
+        return watkins ? letters + traces(left ? 'c' : 'd') : letters;
     }
-    std::string first() { return isTD<Learner> ? read() : watkins ? take('g', 1) : select(); }
-    // One step; last: the episode ends with it.
+    // What sets value at the start of an episode and bootstraps the updates.
+    std::string next() { return td ? read() : watkins ? take('g', 1) : select(); }
     void step(const std::string& calls, const double reward, const bool last) {
-        std::string before = watkins ? explore() : traces('d');
-        before += t.mark;
-        actions.push_back(isTD<Learner> ? 0 : active);
+        const std::string before = (watkins ? select() : traces('d')) + t.mark;
+        actions.push_back(active);
         double delta = reward - value;
-        std::string bootstrap;
-        if (!last) {
-            bootstrap = isTD<Learner> ? read() : watkins ? take('g', 1) : select();
-            delta = delta + value * kGamma;
-        }
+        const std::string bootstrap = last ? "" : next();
+        if (!last) delta = delta + value * kGamma;
         deltas.push_back(delta);
         ++updates;
-        std::string after;
-        if (!last) after = isTD<Learner> ? read() : take('v', active);
+        const std::string after = last ? "" : td ? read() : take('v', active);
         expectPart(calls, before + "TOsR" + bootstrap + "u" + after, {before + "T", "Os" + bootstrap + "u" + after, "Ru"});
     }
 };
@@ -373,17 +251,17 @@ template <class Learner>
 void expectOrdering(const TraceCase& t, const SelectionCase& s) {
     TempDir dir;
     Recorder rec;
-    const std::vector<double> v = {0.1, 0.45, 0.3};
+    Model<Learner> model(t, s);
     typename Agent<Learner>::Values* values = nullptr;
     if constexpr (isTD<Learner>) {
-        values = new RecordingV(rec, v);
+        values = new RecordingV(rec, model.v);
     } else {
         RecordingQ* q = new RecordingQ(rec, {0.1, 0.45}, s.choices);
         q->activeActionIndex = 0;  // what an unknown rule leaves active
         values = q;
     }
     values->setEpisodeStateHistory(t.history);
-    Agent<Learner> agent(dir.file("learner.conf"), values, &rec);
+    Agent<Learner> agent(dir.file("learner.conf"), values, &rec.calls);
     agent.ALPHA = kAlpha;
     agent.GAMMA = kGamma;
     agent.LAMBDA = kLambda;
@@ -392,36 +270,33 @@ void expectOrdering(const TraceCase& t, const SelectionCase& s) {
     agent.TRACES = t.traces;
     agent.ACTION_SELECTION = s.rule;
     agent.randomScript = s.explore;
-    agent.rewards = {0.1, 2.0};
+    agent.reward = [](const int step, int) { return step == 1 ? 0.1 : 2.0; };
     agent.episodesToRun = 2;
     const Reports output = runLoop(agent);
     EXPECT_EQ(agent.episodes, 2);
     EXPECT_EQ(agent.steps, 2);
 
-    Model<Learner> model(t, s, v);
-    std::size_t from = 0;
+    // Two episodes of two steps: "<start>S<step>S<step>E" twice.
+    std::size_t at = 0;
     for (int episode = 0; episode < 2; ++episode) {
-        const std::size_t end = rec.calls.find('E', from);
-        ASSERT_NE(end, std::string::npos) << rec.calls;
-        std::vector<std::string> parts;
-        for (std::size_t at = from, next; at <= end; at = next + 1) {
-            next = std::min(rec.calls.find('S', at), end);
-            parts.push_back(rec.calls.substr(at, next - at));
+        std::string parts[3];
+        for (std::string& part : parts) {
+            const std::size_t end = rec.calls.find(&part == &parts[2] ? 'E' : 'S', at);
+            ASSERT_NE(end, std::string::npos) << rec.calls;
+            part = rec.calls.substr(at, end - at);
+            at = end + 1;
         }
-        ASSERT_EQ(parts.size(), 3u) << rec.calls;
-        const std::string start = "Is" + model.first();
+        const std::string start = "Is" + model.next();
         expectPart(parts[0], model.traces('c') + (t.history ? "h" : "") + start, {start});
         model.step(parts[1], 0.1, false);
         model.step(parts[2], 2.0, true);
-        from = end + 1;
     }
     EXPECT_EQ(rec.deltas, model.deltas);
     EXPECT_EQ(agent.actionsTaken, model.actions);
-    const long unknownTraces = t.mark.empty() ? 4 : 0;
-    EXPECT_EQ(std::count(output.errors.begin(), output.errors.end(), "Unknown Tracetype!"), unknownTraces);
-    EXPECT_EQ(std::count(output.errors.begin(), output.errors.end(), "Unknown ACTION_SELECTION 5"),
-              model.selectionReports);
-    EXPECT_EQ(static_cast<long>(output.errors.size()), unknownTraces + model.selectionReports);
+    const long traceReports = t.mark.empty() ? 4 : 0;
+    EXPECT_EQ(std::count(output.errors.begin(), output.errors.end(), "Unknown Tracetype!"), traceReports);
+    EXPECT_EQ(std::count(output.errors.begin(), output.errors.end(), "Unknown ACTION_SELECTION 5"), model.reports);
+    EXPECT_EQ(static_cast<long>(output.errors.size()), traceReports + model.reports);
 }
 
 }  // namespace
@@ -514,84 +389,37 @@ TEST(Learners, EachStepTracesThePresentPairFirstAndReadsTheNextValueAfterTheUpda
     }
 }
 
-TEST(Learners, RandomDrawsOfAnEpisodeOfThreeSteps) {
-    // Sarsa selects three times (episode start, two non-terminal steps); a
-    // greedy selection draws once for its tie break, and the epsilon test
-    // once more even with EPSILON 0. Watkins starts every episode greedy (one
-    // draw), explores at the start of each step, and draws for the greedy
-    // next action in the two non-terminal steps.
-    struct Case {
-        bool watkins;
-        Tembra::ACTION_SELECTION_TYPE selection;
-        double epsilon;
-        int draws;
-    };
-    const Case cases[] = {
-        {false, Tembra::GREEDY, 0.0, 3},           {false, Tembra::EPSILON_GREEDY, 0.0, 3 + 3},
-        {true, Tembra::GREEDY, 0.0, 1 + 2},        {true, Tembra::EPSILON_GREEDY, 0.0, 1 + 3 + 2},
-        {true, Tembra::EPSILON_GREEDY, 1.0, 1 + 6 + 2}, {true, Tembra::SOFTMAX, 0.0, 1 + 3 + 2},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.watkins ? "Watkins " : "Sarsa ") + std::to_string(c.selection) + " " +
-                     std::to_string(c.epsilon));
-        TempDir dir;
-        Recorder rec;
-        auto draws = [&c](auto& agent) {
-            agent.ACTION_SELECTION = c.selection;
-            agent.EPSILON = c.epsilon;
-            agent.maxSteps = 3;
-            setSeed(99);
-            runLoop(agent);
-            const int next = std::rand();
-            setSeed(99);
-            for (int n = 0; n < 100; ++n) {
-                if (std::rand() == next) return n;
-            }
-            return -1;
-        };
-        Agent<Sarsa> sarsa(dir.file("sarsa.conf"), new RecordingQ(rec, {0.0, 1.0, 0.5}));
-        Agent<Watkins> watkins(dir.file("watkins.conf"), new RecordingQ(rec, {0.0, 1.0, 0.5}));
-        EXPECT_EQ(c.watkins ? draws(watkins) : draws(sarsa), c.draws);
-    }
-}
-
 TEST(Learners, OwnTheirValueFunctionAndRunNothingWithoutAUsableOne) {
     TempDir dir;
-    Recorder recs[3];
-    {
-        Agent<TD> a(dir.file("td.conf"), new RecordingV(recs[0], {0.0}));
-        Agent<Sarsa> b(dir.file("sarsa.conf"), new RecordingQ(recs[1], {0.0}));
-        Agent<Watkins> c(dir.file("watkins.conf"), new RecordingQ(recs[2], {0.0}));
-        for (const Recorder& rec : recs) EXPECT_EQ(rec.destroyed, 0);
-    }
-    for (const Recorder& rec : recs) EXPECT_EQ(rec.destroyed, 1);
-
     Recorder rec;
-    Agent<TD> a(dir.file("td.conf"), nullptr, &rec);
-    Agent<Sarsa> b(dir.file("sarsa.conf"), nullptr, &rec);
-    Agent<Watkins> c(dir.file("watkins.conf"), nullptr, &rec);
-    for (const Messages& errors : {runLoop(a).errors, runLoop(b).errors, runLoop(c).errors}) {
-        EXPECT_EQ(errors, Messages{"valueFunctionPtr not set --> leave controlLoop !!!"});
+    {
+        Agent<TD> a(dir.file("td.conf"), new RecordingV(rec, {0.0}));
+        Agent<Sarsa> b(dir.file("sarsa.conf"), new RecordingQ(rec, {0.0}));
+        Agent<Watkins> c(dir.file("watkins.conf"), new RecordingQ(rec, {0.0}));
+        EXPECT_EQ(rec.destroyed, 0);
     }
-    // An action not bound yet (a Q function loaded from a file has none
-    // until setAction) would leave takeAction nothing to carry out; a value
-    // function without actions gives nothing to choose from.
+    EXPECT_EQ(rec.destroyed, 3);
+    // Without a value function, with an action not bound yet (a Q function
+    // loaded from a file has none until setAction: takeAction would have
+    // nothing to carry out), or without actions: one report, no call.
     const auto unbound = [&rec] {
         RecordingQ* q = new RecordingQ(rec, {0.0, 0.0, 0.0});
         q->setAction(1, nullptr);
         return q;
     };
-    Agent<Sarsa> d(dir.file("sarsa.conf"), unbound(), &rec);
-    Agent<Watkins> e(dir.file("watkins.conf"), unbound(), &rec);
-    Agent<Sarsa> f(dir.file("sarsa.conf"), new RecordingQ(rec, {}), &rec);
-    Agent<Watkins> g(dir.file("watkins.conf"), new RecordingQ(rec, {}), &rec);
-    for (const Messages& errors : {runLoop(d).errors, runLoop(e).errors}) {
-        ASSERT_EQ(errors.size(), 1u);
-        EXPECT_EQ(errors[0].rfind("actionIndex 1 ", 0), 0u) << errors[0];
-        EXPECT_TRUE(test_support::someReportContains(errors, "bind the actions with setAction"));
-    }
-    for (const Messages& errors : {runLoop(f).errors, runLoop(g).errors}) {
-        EXPECT_EQ(errors, Messages{"No actions registered! --> Register actions first!"});
+    Agent<TD> a(dir.file("td.conf"), nullptr, &rec.calls);
+    Agent<Sarsa> b(dir.file("sarsa.conf"), nullptr, &rec.calls), d(dir.file("d.conf"), unbound(), &rec.calls),
+        f(dir.file("f.conf"), new RecordingQ(rec, {}), &rec.calls);
+    Agent<Watkins> c(dir.file("watkins.conf"), nullptr, &rec.calls), e(dir.file("e.conf"), unbound(), &rec.calls),
+        g(dir.file("g.conf"), new RecordingQ(rec, {}), &rec.calls);
+    const std::pair<Messages, std::string> runs[] = {
+        {runLoop(a).errors, "valueFunctionPtr not set --> leave controlLoop !!!"},
+        {runLoop(b).errors, "valueFunctionPtr not set"}, {runLoop(c).errors, "valueFunctionPtr not set"},
+        {runLoop(d).errors, "actionIndex 1 holds no action"}, {runLoop(e).errors, "actionIndex 1 holds no action"},
+        {runLoop(f).errors, "No actions registered!"}, {runLoop(g).errors, "No actions registered!"}};
+    for (const auto& run : runs) {
+        EXPECT_EQ(run.first.size(), 1u) << run.second;
+        EXPECT_TRUE(test_support::someReportContains(run.first, run.second)) << run.second;
     }
     EXPECT_TRUE(rec.calls.empty());
 }
@@ -605,7 +433,7 @@ TEST(TDLearner, TwoStepsOnALookupTableByHand) {
     VTable* table = vTable(5);
     Agent<TD> agent(dir.file("td.conf"), table);
     agent.maxSteps = 3;
-    agent.rewards = {1.0, 0.5};
+    agent.reward = [](const int step, int) { return step == 1 ? 1.0 : 0.5; };
     agent.initEpisode();
     agent.step();
     // delta = (1 - 0) + 0.9 * 0 = 1: the start state gains exactly 0.1.
@@ -629,7 +457,7 @@ TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
         agent.ALPHA = A;
         agent.GAMMA = G;
         agent.LAMBDA = L;
-        agent.rewards = {r1, r2};
+        agent.reward = [&](const int step, int) { return step == 1 ? r1 : r2; };
         agent.initEpisode();
         EXPECT_EQ(agent.value, 0.5);  // greedy in state 0: action 1
         agent.step();
@@ -681,7 +509,7 @@ void corridor(Agent<Learner>& agent, QTable* table, const Types::TRACE_STORAGE s
     agent.goal = 5;
     agent.maxSteps = 500;
     agent.episodesToRun = 12;
-    agent.stepReward = -1.0;
+    agent.reward = [](int, int) { return -1.0; };
     agent.move = [](const int at, const int a) { return a == 0 ? std::max(at - 1, 0) : a == 1 ? at + 1 : at; };
     setSeed(seed);
     EXPECT_TRUE(runLoop(agent).errors.empty());
