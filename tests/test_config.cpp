@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 using test_support::readText;
 using test_support::reportMessages;
+using test_support::Reports;
 using test_support::TempDir;
 using test_support::writeText;
 using Messages = std::vector<std::string>;
@@ -23,18 +25,10 @@ const char* const DEFAULT_TEXT =
 
 // A learner built on the configuration file at path, and the reports its
 // construction wrote.
-struct Loaded {
+std::unique_ptr<ProbeLearner> construct(const std::string& path, Reports& reports) {
     std::unique_ptr<ProbeLearner> learner;
-    Messages errors;
-    Messages notices;
-};
-
-Loaded construct(const std::string& path) {
-    Loaded loaded;
-    const test_support::Reports reports = test_support::reportsOf([&] { loaded.learner.reset(new ProbeLearner(path)); });
-    loaded.errors = reports.errors;
-    loaded.notices = reports.notices;
-    return loaded;
+    reports = test_support::reportsOf([&] { learner.reset(new ProbeLearner(path)); });
+    return learner;
 }
 
 // The shortest text that reads back as exactly v.
@@ -51,21 +45,15 @@ std::string shortest(const double v) {
 std::string changed(const ProbeLearner& l) {
     const char* const selections[] = {"GREEDY", "EPSILON_GREEDY", "SOFTMAX"};
     const char* const traces[] = {"NONE", "REPLACING", "ACCUMULATING"};
-    std::string text;
-    auto add = [&text](const char* key, const std::string& value, const bool differs) {
-        if (differs) text += std::string(key) + " " + value + "\n";
-    };
-    auto number = [&add](const char* key, const double v, const double standard) {
-        add(key, shortest(v), !test_support::sameBits(v, standard));
-    };
-    number("ALPHA", l.ALPHA, 0.1);
-    number("LAMBDA", l.LAMBDA, 0.5);
-    number("GAMMA", l.GAMMA, 0.9);
-    add("ACTION_SELECTION", selections[l.ACTION_SELECTION], l.ACTION_SELECTION != Tembra::GREEDY);
-    number("EPSILON", l.EPSILON, 0.1);
-    number("TEMPERATURE", l.TEMPERATURE, 0.5);
-    add("TRACES", traces[l.TRACES], l.TRACES != Tembra::REPLACING);
-    number("TRACE_VALUE", l.TRACE_VALUE, 1.0);
+    const std::string values[] = {shortest(l.ALPHA),       shortest(l.LAMBDA),      shortest(l.GAMMA),
+                                  selections[l.ACTION_SELECTION], shortest(l.EPSILON), shortest(l.TEMPERATURE),
+                                  traces[l.TRACES],        shortest(l.TRACE_VALUE)};
+    std::istringstream defaults(DEFAULT_TEXT);
+    std::string text, key, standard;
+    for (const std::string& value : values) {
+        defaults >> key >> standard;
+        if (value != standard) text += key + " " + value + "\n";
+    }
     return text;
 }
 
@@ -92,14 +80,15 @@ TEST(Configuration, MissingUnwritableAndUnreadableFilesAreReported) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const Loaded l = construct(c.name);
-        EXPECT_EQ(l.notices, c.notices);
-        EXPECT_EQ(l.errors, c.errors);
-        EXPECT_EQ(changed(*l.learner), "");
+        Reports reports;
+        const std::unique_ptr<ProbeLearner> learner = construct(c.name, reports);
+        EXPECT_EQ(reports.notices, c.notices);
+        EXPECT_EQ(reports.errors, c.errors);
+        EXPECT_EQ(changed(*learner), "");
         if (c.name == created) {
             EXPECT_EQ(readText(created), DEFAULT_TEXT);
         } else {
-            EXPECT_EQ(test_support::reportsOf([&] { l.learner->saveConf(); }).errors, c.saveErrors);
+            EXPECT_EQ(test_support::reportsOf([&] { learner->saveConf(); }).errors, c.saveErrors);
         }
     }
 }
@@ -226,10 +215,11 @@ TEST(Configuration, ReadsWhatItCanAndReportsWhatItCannot) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         writeText(dir.file("learner.conf"), c.text);
-        const Loaded l = construct(dir.file("learner.conf"));
-        EXPECT_EQ(l.errors, c.errors);
-        EXPECT_TRUE(l.notices.empty());
-        EXPECT_EQ(changed(*l.learner), c.changed);
+        Reports reports;
+        const std::unique_ptr<ProbeLearner> learner = construct(dir.file("learner.conf"), reports);
+        EXPECT_EQ(reports.errors, c.errors);
+        EXPECT_TRUE(reports.notices.empty());
+        EXPECT_EQ(changed(*learner), c.changed);
     }
 }
 
@@ -240,6 +230,6 @@ TEST(Configuration, EveryByteValueEndsTheReadingWithoutHarm) {
     }
     TempDir dir;
     writeText(dir.file("learner.conf"), binary);
-    const Loaded l = construct(dir.file("learner.conf"));
-    EXPECT_EQ(l.learner->TRACES, Tembra::REPLACING);
+    Reports reports;
+    EXPECT_EQ(construct(dir.file("learner.conf"), reports)->TRACES, Tembra::REPLACING);
 }
