@@ -9,8 +9,8 @@
 // reached; learning stops after episodesToRun episodes (counted here, so that a
 // broken counter in the learner cannot keep it going). With a log, the
 // hooks leave a letter each: S a step begins, I T O R the four environment
-// hooks, ? the epsilon test, E the end of an episode. afterStep runs at the
-// signal poll that follows every step.
+// hooks, ? the epsilon test, E the end of an episode, U SIGUSR2's handler.
+// afterStep runs at the signal poll that follows every step.
 
 #include <deque>
 #include <functional>
@@ -41,6 +41,7 @@ public:
     using Learner::ACTION_SELECTION, Learner::ALPHA, Learner::EPSILON, Learner::GAMMA, Learner::LAMBDA;
     using Learner::TEMPERATURE, Learner::TRACE_VALUE, Learner::TRACES;
     using Learner::continueEpisode, Learner::episodes, Learner::initEpisode, Learner::steps, Learner::value;
+    using Learner::continueLearning, Learner::sigIntRcvd, Learner::sigTermRcvd;
 
     int goal = -1, maxSteps = 2, episodesToRun = 1;
     std::function<int(int, int)> move = [](const int at, int) { return at + 1; };
@@ -51,10 +52,22 @@ public:
     mutable std::deque<bool> randomScript;
     std::vector<int> actionsTaken;
     std::function<void()> afterStep;
+    bool notices = false;  // the base notice at the end of every episode
 
     void step() override {
         log('S');
         Learner::step();
+    }
+    const bool randomAction() const override {
+        log('?');
+        if (randomScript.empty()) return Learner::randomAction();
+        const bool explore = randomScript.front();
+        randomScript.pop_front();
+        return explore;
+    }
+    void checkPendingSignals() override {
+        Learner::checkPendingSignals();
+        if (afterStep) afterStep();
     }
 
 protected:
@@ -80,21 +93,14 @@ protected:
         log('R');
         return reward(taken, position);
     }
-    // Without the base notice: a run of many episodes stays quiet.
     void finishEpisode() override {
+        if (notices) Learner::finishEpisode();
         log('E');
         if (++finished >= episodesToRun) this->continueLearning = false;
     }
-    const bool randomAction() const override {
-        log('?');
-        if (randomScript.empty()) return Learner::randomAction();
-        const bool explore = randomScript.front();
-        randomScript.pop_front();
-        return explore;
-    }
-    void checkPendingSignals() override {
-        Learner::checkPendingSignals();
-        if (afterStep) afterStep();
+    void sigUsr2() override {
+        log('U');
+        Learner::sigUsr2();
     }
 
 private:

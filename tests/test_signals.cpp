@@ -202,8 +202,8 @@ TEST(Signals, EachSignalTakesEffectAtThePollAfterTheStepItArrivedIn) {
         SignalScope scope;
         TempDir dir;
         ProbeLearner learner(dir.file("learner.conf"));
-        learner.episodeLength = c.length;
-        stopAfterEpisode(learner, 2);
+        learner.maxSteps = c.length;
+        learner.episodesToRun = 2;
         if (c.step == 0) {
             for (const int sig : c.sigs) raise(sig);
         }
@@ -219,7 +219,7 @@ TEST(Signals, EachSignalTakesEffectAtThePollAfterTheStepItArrivedIn) {
         const bool intSeen = std::count(c.notices.begin(), c.notices.end(), INT) > 0;
         const bool termSeen = std::count(c.notices.begin(), c.notices.end(), TERM) > 0;
         // Through the virtual handler, which a subclass may override.
-        EXPECT_EQ(std::count(learner.calls.begin(), learner.calls.end(), "sigUsr2"),
+        EXPECT_EQ(std::count(learner.calls.begin(), learner.calls.end(), 'U'),
                   std::count(c.notices.begin(), c.notices.end(), USR2));
         EXPECT_EQ(learner.sigIntRcvd, intSeen);
         EXPECT_EQ(learner.sigTermRcvd, termSeen);
@@ -240,8 +240,8 @@ TEST(Signals, SigusrOneReloadsTheFileAtTheNextPollOrWritesItAgain) {
         TempDir dir;
         const std::string path = dir.file("learner.conf");
         ProbeLearner learner(path);
-        learner.episodeLength = 4;
-        stopAfterEpisode(learner, 2);
+        learner.maxSteps = 4;
+        learner.episodesToRun = 2;
         learner.setSignalPollInterval(interval);
         learner.duringStep = [&path](ProbeLearner& l) {
             if (l.steps != 1) return;
