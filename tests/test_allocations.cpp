@@ -16,7 +16,6 @@
 
 #include <algorithm>
 #include <list>
-#include <set>
 #include <string>
 #include <type_traits>
 
@@ -73,8 +72,6 @@ public:
         return this->traceStorage == Types::SPARSE ? this->traceStore->sparseCount() : this->eTracesMap.size();
     }
     std::size_t visitEntries() const override { return this->episodeIndexHistorySet.size(); }
-    const std::set<int>& visits() const { return this->episodeIndexHistorySet; }
-    const double* weightData() const { return this->weights; }
 };
 
 // One integer position for the tables, two floating-point variables for
@@ -223,24 +220,4 @@ TEST(Allocations, SarsaStepsAllocateOnlyWhenATraceStoreOutgrowsItsLargestSize) {
 // the spare nodes in the middle of an episode.
 TEST(Allocations, WatkinsStepsAllocateOnlyWhenATraceStoreOutgrowsItsLargestSize) {
     expectNoAllocationInAnySetup<Watkins>();
-}
-
-// A reused node of the episode record must carry nothing over.
-TEST(Allocations, ReusedEpisodeRecordsHoldOnlyTheNewEpisode) {
-    State* state = makeState(Representation::TABLE);
-    Probe<ActionLookupTable> q(state);
-    for (int a = 0; a < ACTIONS; ++a) q.registerAction(new Move());
-    q.create();
-    for (const int position : {1, 3, 5, 4}) {
-        if (position == 4) q.initEpisodeStateHistory();
-        state->setValueInt(0, position);
-        q.setState();
-        q.setGreedyActionIndex();
-        q.storeState();
-        q.storeState();
-    }
-    const int index = 4 * ACTIONS + q.getActiveActionIndex();
-    EXPECT_EQ(q.visits(), std::set<int>{index});
-    q.valueEpisode(1.0);
-    for (int i = 0; i < POSITIONS * ACTIONS; ++i) EXPECT_EQ(q.weightData()[i], i == index ? 1.0 : 0.0) << i;
 }

@@ -88,6 +88,17 @@ void checkTiles(const Env& env, const TileSetup& setup, const int episodes) {
     EXPECT_GT(nonZero(baseline.weightData(), baseline.weightCount()), 3 * setup.tilings);
 }
 
+template <class Env>
+void checkTileStorages(const Env& env, TileSetup setup, const int episodes) {
+    checkTiles<Env, MapTraces>(env, setup, episodes);
+    checkTiles<Env, PairTraces>(env, setup, episodes);
+    setup.storage = Types::SPARSE;
+    checkTiles<Env, PairTraces>(env, setup, episodes);
+    checkTiles<Env, HashPairTraces>(env, setup, episodes);
+    setup.storage = Types::ARRAY;
+    checkTiles<Env, DenseTraces>(env, setup, episodes);
+}
+
 }  // namespace
 
 // Epsilon-greedy makes Watkins cut its traces in the middle of episodes.
@@ -118,22 +129,13 @@ TEST(BenchmarkEquivalence, TableLearnersMatchTheirBaselinesForEveryTracesSelecti
     checkTable<Watkins, MapTraces>(p, Types::MAP, 3);
 }
 
-TEST(BenchmarkEquivalence, MountainCarOnTilesMatchesItsBaselines) {
+// The mountain car, and walkers with several variables, many tilings and
+// tile counts that the requested resolution does not give exactly (the
+// geometry must round as the library does), in every storage.
+TEST(BenchmarkEquivalence, TileSarsaMatchesItsBaselinesForEveryStorageAndShape) {
     MountainCar car;
     car.length = 150;
-    TileSetup setup;
-    checkTiles<MountainCar, MapTraces>(car, setup, 6);
-    checkTiles<MountainCar, PairTraces>(car, setup, 6);
-    setup.storage = Types::SPARSE;
-    checkTiles<MountainCar, PairTraces>(car, setup, 6);
-    checkTiles<MountainCar, HashPairTraces>(car, setup, 6);
-    setup.storage = Types::ARRAY;
-    checkTiles<MountainCar, DenseTraces>(car, setup, 6);
-}
-
-// Several variables, many tilings, tile counts that the requested
-// resolution does not give exactly (the geometry must round as the library does).
-TEST(BenchmarkEquivalence, TileSweepShapesMatchTheirBaselines) {
+    checkTileStorages(car, TileSetup(), 6);
     const int shapes[][3] = {{1, 1, 8}, {3, 3, 5}, {16, 2, 7}, {5, 4, 3}};
     for (const auto& shape : shapes) {
         SCOPED_TRACE(std::to_string(shape[0]) + " tilings, " + std::to_string(shape[1]) + " variables");
@@ -143,11 +145,7 @@ TEST(BenchmarkEquivalence, TileSweepShapesMatchTheirBaselines) {
         TileSetup setup;
         setup.tilings = shape[0];
         setup.tilesPerVariable = shape[2];
-        checkTiles<Walker, MapTraces>(walker, setup, 4);
-        setup.storage = Types::SPARSE;
-        checkTiles<Walker, PairTraces>(walker, setup, 4);
-        setup.storage = Types::ARRAY;
-        checkTiles<Walker, DenseTraces>(walker, setup, 4);
+        checkTileStorages(walker, setup, 4);
     }
 }
 

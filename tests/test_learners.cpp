@@ -281,21 +281,6 @@ void expectOrdering(const TraceCase& t, const SelectionCase& s) {
 
 }  // namespace
 
-// ---------------------------------------------------------------------------
-// The loop of the base learner
-
-TEST(ControlLoop, RunsEpisodesOfStepsUntilStoppedAndCountsOnAcrossCalls) {
-    TempDir dir;
-    ProbeLearner learner(dir.file("learner.conf"));
-    learner.maxSteps = 2;
-    learner.episodesToRun = 3;
-    const Reports output = runLoop(learner);
-    EXPECT_EQ(output.notices, (Messages{"episode = 1  steps = 2", "episode = 2  steps = 2", "episode = 3  steps = 2"}));
-    EXPECT_TRUE(output.errors.empty());
-    learner.continueLearning = true;
-    EXPECT_EQ(runLoop(learner).notices, Messages{"episode = 4  steps = 2"});
-}
-
 TEST(Learner, ConstructionRestartsTheRandomSequenceAndTheEpsilonTestDrawsOnceStrictlyBelow) {
     setSeed(1);
     const int first = std::rand();
@@ -365,10 +350,10 @@ TEST(Learners, RunNothingWithoutAUsableValueFunction) {
         q->setAction(1, nullptr);
         return q;
     };
-    Agent<TD> a(dir.file("td.conf"), nullptr, &rec.calls);
-    Agent<Sarsa> b(dir.file("sarsa.conf"), nullptr, &rec.calls), d(dir.file("d.conf"), unbound(), &rec.calls),
+    Agent<TD> a(dir.file("a.conf"), nullptr, &rec.calls);
+    Agent<Sarsa> b(dir.file("b.conf"), nullptr, &rec.calls), d(dir.file("d.conf"), unbound(), &rec.calls),
         f(dir.file("f.conf"), new RecordingQ(rec, {}), &rec.calls);
-    Agent<Watkins> c(dir.file("watkins.conf"), nullptr, &rec.calls), e(dir.file("e.conf"), unbound(), &rec.calls),
+    Agent<Watkins> c(dir.file("c.conf"), nullptr, &rec.calls), e(dir.file("e.conf"), unbound(), &rec.calls),
         g(dir.file("g.conf"), new RecordingQ(rec, {}), &rec.calls);
     const std::pair<Messages, std::string> runs[] = {
         {runLoop(a).errors, "valueFunctionPtr not set --> leave controlLoop !!!"},
@@ -456,35 +441,4 @@ TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
     // Q = -0.5 bootstraps from max Q(2, .).
     const double w11 = -0.5 + (A * ((r2 - (-0.5)) + 0.375 * G)) * 1.0;
     EXPECT_EQ(watkinsTable->weightVector(), (std::vector<double>{0.25, w01, 0.75, w11, 0.0, 0.375, 0.0, 0.0}));
-}
-
-// A corridor with a third action, registered after create(), that stays
-// put; -1 per step until position 5. Were the late action without weights
-// it would read 0 while the others fall below it, and the greedy learner
-// would stay for ever; with its own weights it learns what staying costs,
-// and the table ends as one created with all three actions.
-TEST(Learners, AnActionRegisteredLateLearnsLikeOneRegisteredFirst) {
-    for (const Types::TRACE_STORAGE storage : {Types::MAP, Types::ARRAY, Types::SPARSE}) {
-        SCOPED_TRACE(storage);
-        TempDir dir;
-        QTable* early = qTable(6, 3);
-        QTable* late = qTable(6, 2);
-        late->registerAction(new lookup_test::CountedAction(nullptr));
-        Agent<Sarsa> first(dir.file("first.conf"), early), second(dir.file("second.conf"), late);
-        for (const std::pair<Agent<Sarsa>*, QTable*>& run : {std::make_pair(&first, early), std::make_pair(&second, late)}) {
-            Agent<Sarsa>* agent = run.first;
-            run.second->setTraceStorage(storage);
-            agent->goal = 5;
-            agent->maxSteps = 300;
-            agent->episodesToRun = 12;
-            agent->reward = [](int, int) { return -1.0; };
-            agent->move = [](const int at, const int a) { return a == 0 ? std::max(at - 1, 0) : a == 1 ? at + 1 : at; };
-            setSeed(5);
-            EXPECT_TRUE(runLoop(*agent).errors.empty());
-        }
-        EXPECT_GT(std::count(second.actionsTaken.begin(), second.actionsTaken.end(), 2), 0);
-        EXPECT_LT(second.actionsTaken.size(), 12u * 300u);
-        EXPECT_EQ(second.actionsTaken, first.actionsTaken);
-        EXPECT_EQ(late->weightVector(), early->weightVector());
-    }
 }

@@ -248,7 +248,7 @@ TEST(Signals, SigusrOneReloadsTheFileAtTheNextPollOrWritesItAgain) {
             if (l.episodes == 1) {
                 test_support::writeText(path, "ALPHA 0.5\nTRACES NONE\n");
                 kill(getpid(), SIGUSR1);  // sent to the process, as from a shell
-            } else {
+            } else if (l.episodes == 2) {
                 l.ALPHA = 0.3;
                 std::remove(path.c_str());
                 raise(SIGUSR1);
@@ -272,6 +272,9 @@ TEST(Signals, SigusrOneReloadsTheFileAtTheNextPollOrWritesItAgain) {
         EXPECT_EQ(refused.errors.size(), 2u);
         EXPECT_TRUE(test_support::someReportContains(refused.errors, "must be at least 1"));
         EXPECT_EQ(learner.getSignalPollInterval(), interval);
+        // A later controlLoop counts the episodes on.
+        learner.continueLearning = true;
+        EXPECT_EQ(runLoop(learner).notices, Messages{episode(3, 4)});
     }
 }
 
