@@ -4,7 +4,7 @@
 // The using program of the learner tests, for any of the three learners.
 // An integer position starts at 0 in every episode and moves by `move`;
 // `publish` shows it to the value function's State (by default as integer
-// variable 0). An episode ends at goal or after maxSteps steps; `reward`
+// variable 0). An episode lasts maxSteps steps; `reward`
 // gives the reward of an episode's step by its number and the position
 // reached; learning stops after episodesToRun episodes (counted here, so that a
 // broken counter in the learner cannot keep it going). With a log, the
@@ -43,7 +43,7 @@ public:
     using Learner::continueEpisode, Learner::episodes, Learner::initEpisode, Learner::steps, Learner::value;
     using Learner::continueLearning, Learner::sigIntRcvd, Learner::sigTermRcvd;
 
-    int goal = -1, maxSteps = 2, episodesToRun = 1;
+    int maxSteps = 2, episodesToRun = 1;
     std::function<int(int, int)> move = [](const int at, int) { return at + 1; };
     std::function<void(State&, int)> publish = [](State& s, const int at) { s.setValueInt(0, at); };
     std::function<double(int, int)> reward = [](int, int) { return 1.0; };
@@ -87,7 +87,7 @@ protected:
     const bool observeState() override {
         log('O');
         if (state != nullptr) publish(*state, position);
-        return position != goal && taken < maxSteps;
+        return taken < maxSteps;
     }
     const double calculateReward() override {
         log('R');

@@ -19,7 +19,6 @@
 #include <string>
 #include <type_traits>
 
-#include "AbstractAction.h"
 #include "ActionLookupTable.h"
 #include "ActionTileCoding.h"
 #include "ActionTilings.h"
@@ -27,11 +26,9 @@
 #include "LearnerAgent.h"
 #include "NeuralNetwork.h"
 #include "Sarsa.h"
-#include "State.h"
 #include "StateLookupTable.h"
 #include "StateTileCoding.h"
 #include "StateTilings.h"
-#include "TD.h"
 #include "TestSupport.h"
 #include "Watkins.h"
 #include "valuefunction/TraceStore.h"
@@ -42,8 +39,6 @@ const int POSITIONS = 6, LENGTH = 40, ACTIONS = 3, EPISODES = 60;
 const char* const TRACE_WORDS[] = {"NONE", "REPLACING", "ACCUMULATING"};
 const char* const SELECTION_WORDS[] = {"GREEDY", "EPSILON_GREEDY", "SOFTMAX"};
 const char* const STORAGE_WORDS[] = {"MAP", "ARRAY", "SPARSE"};
-
-class Move : public AbstractAction {};
 
 enum class Representation { TABLE, TILES, NETWORK };
 
@@ -98,7 +93,7 @@ ValueFunction* makeValues(const Setup& setup, Entries*& entries) {
     } else if (setup.representation == Representation::TABLE) {
         Probe<Table>* table = new Probe<Table>(state);
         if constexpr (actions) {
-            for (int a = 0; a < ACTIONS; ++a) table->registerAction(new Move());
+            for (int a = 0; a < ACTIONS; ++a) table->registerAction(new AbstractAction());
             table->create();
         }
         table->setTraceStorage(setup.storage);
@@ -107,7 +102,7 @@ ValueFunction* makeValues(const Setup& setup, Entries*& entries) {
     } else {
         Coding* tiles = new Coding(state);
         if constexpr (actions) {
-            for (int a = 0; a < ACTIONS; ++a) tiles->registerAction(new Move());
+            for (int a = 0; a < ACTIONS; ++a) tiles->registerAction(new AbstractAction());
         }
         Probe<Group>* group = new Probe<Group>(4, std::list<Types::TILINGS_VAR_STRUCT>{{0, 0.05, Types::CLIP},
                                                                                       {1, 0.25, Types::WRAP}});

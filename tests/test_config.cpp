@@ -96,32 +96,20 @@ TEST(Configuration, MissingUnwritableAndUnreadableFilesAreReported) {
 TEST(Configuration, SaveWritesEightLinesInOrderWithSixSignificantDigits) {
     TempDir dir;
     const std::string path = dir.file("learner.conf");
-    writeText(path, DEFAULT_TEXT);
+    writeText(path, "ALPHA 0.123456789\nLAMBDA 1234567\nGAMMA 0.00001\nACTION_SELECTION EPSILON_GREEDY\n"
+                    "EPSILON 0.0001\nTEMPERATURE 100\nTRACES ACCUMULATING\nTRACE_VALUE -2.5\n");
     ProbeLearner learner(path);
-    learner.ALPHA = 0.123456789;
-    learner.LAMBDA = 1234567.0;
-    learner.GAMMA = 0.00001;
-    learner.ACTION_SELECTION = Tembra::EPSILON_GREEDY;
-    learner.EPSILON = 0.0001;
-    learner.TEMPERATURE = 100.0;
-    learner.TRACES = Tembra::ACCUMULATING;
-    learner.TRACE_VALUE = -2.5;
-    learner.saveConf();
     const std::string head = "ALPHA 0.123457\nLAMBDA 1.23457e+06\nGAMMA 1e-05\nACTION_SELECTION ";
     const std::string middle = "\nEPSILON 0.0001\nTEMPERATURE 100\nTRACES ";
-    EXPECT_EQ(readText(path), head + "EPSILON_GREEDY" + middle + "ACCUMULATING\nTRACE_VALUE -2.5\n");
-
-    learner.ACTION_SELECTION = Tembra::SOFTMAX;
-    learner.TRACES = Tembra::NONE;
-    learner.saveConf();
-    EXPECT_EQ(readText(path), head + "SOFTMAX" + middle + "NONE\nTRACE_VALUE -2.5\n");
-
     // Values outside the enumerators are written as the last word of each.
-    learner.ACTION_SELECTION = static_cast<Tembra::ACTION_SELECTION_TYPE>(5);
-    learner.TRACES = static_cast<Tembra::TRACE_TYPE>(7);
-    learner.TRACE_VALUE = 1.0;
-    learner.saveConf();
-    EXPECT_EQ(readText(path), head + "SOFTMAX" + middle + "NONE\nTRACE_VALUE 1\n");
+    const int words[][2] = {{Tembra::EPSILON_GREEDY, Tembra::ACCUMULATING}, {Tembra::SOFTMAX, Tembra::NONE}, {5, 7}};
+    const char* const written[] = {"EPSILON_GREEDY", "ACCUMULATING", "SOFTMAX", "NONE", "SOFTMAX", "NONE"};
+    for (int i = 0; i < 3; ++i) {
+        learner.ACTION_SELECTION = static_cast<Tembra::ACTION_SELECTION_TYPE>(words[i][0]);
+        learner.TRACES = static_cast<Tembra::TRACE_TYPE>(words[i][1]);
+        learner.saveConf();
+        EXPECT_EQ(readText(path), head + written[2 * i] + middle + written[2 * i + 1] + "\nTRACE_VALUE -2.5\n");
+    }
 }
 
 // --- Reading ---------------------------------------------------------------

@@ -2,7 +2,6 @@
 
 #include <pthread.h>
 #include <signal.h>
-#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -37,23 +36,14 @@ extern "C" int sigwait(const sigset_t* set, int* sig) {
     // A poll that waits again after a failure would spin; give up failing
     // after a while so that such a fault shows as a count, not a hang.
     if (fake::failSigwait && ++fake::failedSigwaits <= 100) return EINVAL;
-    const int result = sigwaitinfo(set, nullptr);
-    if (result == -1) return errno;
-    *sig = result;
-    return 0;
+    *sig = sigwaitinfo(set, nullptr);
+    return *sig == -1 ? errno : 0;
 }
 
 extern "C" int sigprocmask(int how, const sigset_t* set, sigset_t* oldSet) noexcept {
-    if (fake::failSigprocmask) {
-        errno = EINVAL;
-        return -1;
-    }
-    const int error = pthread_sigmask(how, set, oldSet);
-    if (error != 0) {
-        errno = error;
-        return -1;
-    }
-    return 0;
+    const int error = fake::failSigprocmask ? EINVAL : pthread_sigmask(how, set, oldSet);
+    if (error != 0) errno = error;
+    return error == 0 ? 0 : -1;
 }
 
 namespace {
@@ -110,14 +100,6 @@ private:
     const sigset_t all = setOf(ALL);
     sigset_t saved;
 };
-
-// Raises the signals inside the given step of the given episode.
-void raiseAt(ProbeLearner& learner, const int episode, const int step, const std::vector<int>& sigs) {
-    learner.duringStep = [episode, step, sigs](ProbeLearner& l) {
-        if (l.episodes != episode || l.steps != step) return;
-        for (const int sig : sigs) raise(sig);
-    };
-}
 
 std::string episode(const int number, const int steps) {
     return "episode = " + std::to_string(number) + "  steps = " + std::to_string(steps);
@@ -207,7 +189,10 @@ TEST(Signals, EachSignalTakesEffectAtThePollAfterTheStepItArrivedIn) {
         if (c.step == 0) {
             for (const int sig : c.sigs) raise(sig);
         }
-        raiseAt(learner, c.episode, c.step, c.sigs);
+        learner.duringStep = [&c](ProbeLearner& l) {
+            if (l.episodes != c.episode || l.steps != c.step) return;
+            for (const int sig : c.sigs) raise(sig);
+        };
         Reports output = reportsOf([&] {
             learner.setSignalPollInterval(c.interval);
             learner.controlLoop();
