@@ -15,9 +15,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <list>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "ActionLookupTable.h"
 #include "ActionTileCoding.h"
@@ -50,43 +52,32 @@ struct Setup {
     int selection;
 };
 
-// The sizes of the trace map or list and of the episode record of a table
-// or a tilings group.
-class Entries {
-public:
-    virtual ~Entries() = default;
-    virtual std::size_t traceEntries() const = 0;
-    virtual std::size_t visitEntries() const = 0;
-};
+using Sizes = std::pair<std::size_t, std::size_t>;
 
+// A table or tilings group that tells how many entries its trace map or
+// list and its episode record hold.
 template <class Base>
-class Probe : public Base, public Entries {
+class Probe : public Base {
 public:
     using Base::Base;
-    std::size_t traceEntries() const override {
-        return this->traceStorage == Types::SPARSE ? this->traceStore->sparseCount() : this->eTracesMap.size();
+    Sizes sizes() const {
+        return {this->traceStorage == Types::SPARSE ? this->traceStore->sparseCount() : this->eTracesMap.size(),
+                this->episodeIndexHistorySet.size()};
     }
-    std::size_t visitEntries() const override { return this->episodeIndexHistorySet.size(); }
 };
 
-// One integer position for the tables, two floating-point variables for
-// tiles and network.
-State* makeState(const Representation r) {
+// A table over one integer position, or a tile coding (with the sizes of
+// its group) or a network over two floating-point variables.
+template <class Coding, class Group, class Table>
+ValueFunction* makeValues(const Setup& setup, std::function<Sizes()>& sizes) {
+    constexpr bool actions = std::is_base_of<ActionValueFunction, Table>::value;
     State* state = new State();
-    if (r == Representation::TABLE) {
+    if (setup.representation == Representation::TABLE) {
         state->registerVariable("position", 0, POSITIONS - 1);
     } else {
         state->registerVariable("position", 0.0, 1.0);
         state->registerVariable("parity", 0.0, 1.0);
     }
-    return state;
-}
-
-// A table or a tile coding (with its group as the Entries), or a network.
-template <class Coding, class Group, class Table>
-ValueFunction* makeValues(const Setup& setup, Entries*& entries) {
-    constexpr bool actions = std::is_base_of<ActionValueFunction, Table>::value;
-    State* state = makeState(setup.representation);
     ValueFunction* values = nullptr;
     if (setup.representation == Representation::NETWORK) {
         values = new NeuralNetwork(state, 4);
@@ -97,7 +88,7 @@ ValueFunction* makeValues(const Setup& setup, Entries*& entries) {
             table->create();
         }
         table->setTraceStorage(setup.storage);
-        entries = table;
+        sizes = [table] { return table->sizes(); };
         values = table;
     } else {
         Coding* tiles = new Coding(state);
@@ -108,7 +99,7 @@ ValueFunction* makeValues(const Setup& setup, Entries*& entries) {
                                                                                       {1, 0.25, Types::WRAP}});
         tiles->registerTiling(group);
         tiles->setTraceStorage(setup.storage);
-        entries = group;
+        sizes = [group] { return group->sizes(); };
         values = tiles;
     }
     values->setEpisodeStateHistory(setup.history);
@@ -125,9 +116,9 @@ void expectNoAllocation(const Setup& setup) {
     test_support::writeText(dir.file("conf"), std::string("ALPHA 0.1\nLAMBDA 0.8\nEPSILON 0.3\nTRACES ") +
                                                   TRACE_WORDS[setup.traces] + "\nACTION_SELECTION " +
                                                   SELECTION_WORDS[setup.selection] + "\n");
-    Entries* entries = nullptr;
-    ValueFunction* values = isTD<Learner> ? makeValues<StateTileCoding, StateTilings, StateLookupTable>(setup, entries)
-                                          : makeValues<ActionTileCoding, ActionTilings, ActionLookupTable>(setup, entries);
+    std::function<Sizes()> sizes = [] { return Sizes(); };
+    ValueFunction* values = isTD<Learner> ? makeValues<StateTileCoding, StateTilings, StateLookupTable>(setup, sizes)
+                                          : makeValues<ActionTileCoding, ActionTilings, ActionLookupTable>(setup, sizes);
     Agent<Learner> agent(dir.file("conf"), dynamic_cast<typename Agent<Learner>::Values*>(values));
     agent.maxSteps = LENGTH;
     agent.episodesToRun = EPISODES;
@@ -140,7 +131,7 @@ void expectNoAllocation(const Setup& setup) {
         };
     }
     agent.actionsTaken.reserve(EPISODES * LENGTH);  // the test's own record must not count
-    std::size_t mostTraces = 0, mostVisits = 0;
+    Sizes most;
     long seen = 0, onGrowth = 0, unexplained = 0;
     std::string firstUnexplained;
     agent.afterStep = [&] {
@@ -148,12 +139,9 @@ void expectNoAllocation(const Setup& setup) {
         if (!allocation_count::counting) return;
         const long fresh = allocation_count::allocations - seen;
         seen = allocation_count::allocations;
-        bool grew = false;
-        if (entries != nullptr) {
-            grew = entries->traceEntries() > mostTraces || entries->visitEntries() > mostVisits;
-            mostTraces = std::max(mostTraces, entries->traceEntries());
-            mostVisits = std::max(mostVisits, entries->visitEntries());
-        }
+        const Sizes now = sizes();
+        const bool grew = now.first > most.first || now.second > most.second;
+        most = {std::max(most.first, now.first), std::max(most.second, now.second)};
         (grew ? onGrowth : unexplained) += fresh;
         if (fresh > 0 && !grew && firstUnexplained.empty()) {
             firstUnexplained = "episode " + std::to_string(agent.episodes) + " step " + std::to_string(agent.steps);
@@ -166,7 +154,7 @@ void expectNoAllocation(const Setup& setup) {
     EXPECT_EQ(unexplained, 0) << "first at " << firstUnexplained;
     // What growth may cost: a node, and at times room among the spare
     // nodes, per entry of the largest map and record; not per step.
-    EXPECT_LE(onGrowth, 2 * static_cast<long>(mostTraces + mostVisits));
+    EXPECT_LE(onGrowth, 2 * static_cast<long>(most.first + most.second));
 }
 
 // Every setup the learner can run: all three representations for TD (the
@@ -196,7 +184,8 @@ void expectNoAllocationInAnySetup() {
 // The counter sees the library's allocations (it replaces operator new for
 // the library too), so a zero below means something.
 TEST(Allocations, TheCounterSeesTheLibraryAllocate) {
-    State* state = makeState(Representation::TABLE);
+    State* state = new State();
+    state->registerVariable("position", 0, POSITIONS - 1);
     const long n = allocation_count::during([&] {
         StateLookupTable table(state);
         table.setTraceStorage(Types::ARRAY);

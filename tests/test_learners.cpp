@@ -391,9 +391,6 @@ TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
     auto twoSteps = [&](auto& agent, QTable* table) {
         table->setWeights({0.25, 0.5, 0.75, -0.5, 0.0, 0.375, 0.0, 0.0});
         agent.maxSteps = 3;
-        agent.ALPHA = A;
-        agent.GAMMA = G;
-        agent.LAMBDA = L;
         agent.reward = [&](const int step, int) { return step == 1 ? r1 : r2; };
         agent.initEpisode();
         EXPECT_EQ(agent.value, 0.5);  // greedy in state 0: action 1
@@ -403,8 +400,9 @@ TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
     // Step 1, greedy in both: (0, 1) traced; bootstrap from Q(1, 0) = 0.75.
     const double w01 = 0.5 + (A * ((r1 - 0.5) + 0.75 * G)) * 1.0;
     TempDir dir;
+    test_support::writeText(dir.file("learner.conf"), "ALPHA 0.3\nGAMMA 0.9\nLAMBDA 0.7\n");
     QTable* sarsaTable = qTable(4, 2);
-    Agent<Sarsa> sarsa(dir.file("sarsa.conf"), sarsaTable);
+    Agent<Sarsa> sarsa(dir.file("learner.conf"), sarsaTable);
     twoSteps(sarsa, sarsaTable);
     EXPECT_EQ(sarsa.actionsTaken, (std::vector<int>{1, 0}));
     // Sarsa, step 2: (0, 1) decayed, (1, 0) traced; the next action in state
@@ -417,15 +415,14 @@ TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
     // Watkins explores in step 2; find a seed whose uniform draw there (after
     // the greedy tie breaks at episode start and after step 1) is action 1,
     // not greedy in state 1.
-    unsigned int seed = 1;
-    for (;; ++seed) {
-        setSeed(seed);
+    unsigned int seed = 0;
+    do {
+        setSeed(++seed);
         std::rand();
         std::rand();
-        if (getRandomIndex(2) == 1) break;
-    }
+    } while (getRandomIndex(2) != 1);
     QTable* watkinsTable = qTable(4, 2);
-    Agent<Watkins> watkins(dir.file("watkins.conf"), watkinsTable);
+    Agent<Watkins> watkins(dir.file("learner.conf"), watkinsTable);
     watkins.ACTION_SELECTION = Tembra::EPSILON_GREEDY;
     watkins.randomScript = {false, true};
     setSeed(seed);
