@@ -4,10 +4,10 @@
 // The using program of the learner tests, for any of the three learners.
 // An integer position starts at 0 in every episode and moves by `move`;
 // `publish` shows it to the value function's State (by default as integer
-// variable 0). An episode lasts maxSteps steps; `reward`
-// gives the reward of an episode's step by its number and the position
-// reached; learning stops after episodesToRun episodes (counted here, so that a
-// broken counter in the learner cannot keep it going). With a log, the
+// variable 0). An episode lasts maxSteps steps; `reward` gives the reward
+// of an episode's step by its number and the position reached; learning
+// stops after episodesToRun episodes (counted here, so that a broken counter
+// in the learner cannot keep it going). With a log, the
 // hooks leave a letter each: S a step begins, I T O R the four environment
 // hooks, ? the epsilon test, E the end of an episode, U SIGUSR2's handler.
 // afterStep runs at the signal poll that follows every step.
@@ -31,17 +31,13 @@ class Agent : public Learner {
 public:
     using Values = std::conditional_t<isTD<Learner>, StateValueFunction, ActionValueFunction>;
     Agent(const std::string& confFile, Values* values, std::string* log = nullptr) : Learner(confFile), log_(log) {
-        if constexpr (isTD<Learner>) {
-            this->svfPtr = values;
-        } else {
-            this->avfPtr = values;
-        }
+        if constexpr (isTD<Learner>) this->svfPtr = values;
+        else this->avfPtr = values;
         state = values != nullptr ? values->getStatePtr() : nullptr;
     }
-    using Learner::ACTION_SELECTION, Learner::ALPHA, Learner::EPSILON, Learner::GAMMA, Learner::LAMBDA;
-    using Learner::TEMPERATURE, Learner::TRACE_VALUE, Learner::TRACES;
-    using Learner::continueEpisode, Learner::episodes, Learner::initEpisode, Learner::steps, Learner::value;
-    using Learner::continueLearning, Learner::sigIntRcvd, Learner::sigTermRcvd;
+    using Learner::ACTION_SELECTION, Learner::ALPHA, Learner::EPSILON, Learner::GAMMA, Learner::LAMBDA, Learner::TRACES;
+    using Learner::TEMPERATURE, Learner::TRACE_VALUE, Learner::continueEpisode, Learner::continueLearning;
+    using Learner::episodes, Learner::initEpisode, Learner::sigIntRcvd, Learner::sigTermRcvd, Learner::steps, Learner::value;
 
     int maxSteps = 2, episodesToRun = 1;
     std::function<int(int, int)> move = [](const int at, int) { return at + 1; };
@@ -104,9 +100,7 @@ protected:
     }
 
 private:
-    void log(const char c) const {
-        if (log_ != nullptr) log_->push_back(c);
-    }
+    void log(const char c) const { if (log_ != nullptr) log_->push_back(c); }
     std::string* log_;
     State* state;
     int position = 0, taken = 0, finished = 0;

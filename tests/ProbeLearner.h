@@ -12,13 +12,14 @@
 #include <vector>
 
 #include "LearnerAgent.h"
-#include "State.h"
+#include "LookupTableAccess.h"
 #include "StateLookupTable.h"
 #include "TestSupport.h"
 
 class ProbeLearner : public Agent<TD> {
 public:
-    explicit ProbeLearner(const std::string& fileName) : Agent<TD>(fileName, oneState(), &calls) {
+    explicit ProbeLearner(const std::string& fileName)
+        : Agent<TD>(fileName, new StateLookupTable(lookup_test::makeState({{"x", 0, 0}})), &calls) {
         notices = true;
         maxSteps = 3;
         move = [this](const int at, int) {
@@ -31,13 +32,6 @@ public:
     std::function<void(ProbeLearner&)> duringStep;
     std::vector<double> alphaPerStep;
     std::string calls;  // the letters of LearnerAgent.h
-
-private:
-    static StateValueFunction* oneState() {
-        State* state = new State();
-        state->registerVariable("x", 0, 0);
-        return new StateLookupTable(state);
-    }
 };
 
 // Runs controlLoop and returns what it reported.

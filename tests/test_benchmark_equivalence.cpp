@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -28,11 +29,7 @@ int firstDifference(const double* a, const double* b, const int n) {
     return -1;
 }
 
-int nonZero(const double* w, const int n) {
-    int count = 0;
-    for (int i = 0; i < n; ++i) count += w[i] != 0.0 ? 1 : 0;
-    return count;
-}
+long nonZero(const double* w, const int n) { return std::count_if(w, w + n, [](double x) { return x != 0.0; }); }
 
 template <class Agent, class Baseline>
 void expectSameEpisodes(const Agent& agent, const Baseline& baseline) {

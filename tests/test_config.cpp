@@ -85,11 +85,8 @@ TEST(Configuration, MissingUnwritableAndUnreadableFilesAreReported) {
         EXPECT_EQ(reports.notices, c.notices);
         EXPECT_EQ(reports.errors, c.errors);
         EXPECT_EQ(changed(*learner), "");
-        if (c.name == created) {
-            EXPECT_EQ(readText(created), DEFAULT_TEXT);
-        } else {
-            EXPECT_EQ(test_support::reportsOf([&] { learner->saveConf(); }).errors, c.saveErrors);
-        }
+        if (c.name == created) EXPECT_EQ(readText(created), DEFAULT_TEXT);
+        else EXPECT_EQ(test_support::reportsOf([&] { learner->saveConf(); }).errors, c.saveErrors);
     }
 }
 
@@ -116,10 +113,9 @@ TEST(Configuration, SaveWritesEightLinesInOrderWithSixSignificantDigits) {
 
 TEST(Configuration, ReadingReportsComeFromLoadConf) {
     TempDir dir;
-    const std::string path = dir.file("learner.conf");
-    writeText(path, "TRACES none\nALPHA inf\n");
+    writeText(dir.file("learner.conf"), "TRACES none\nALPHA inf\n");
     testing::internal::CaptureStderr();
-    ProbeLearner learner(path);
+    ProbeLearner learner(dir.file("learner.conf"));
     const std::string err = testing::internal::GetCapturedStderr();
     const std::string head = "ERROR: File: Tembra.cpp   Function: loadConf   Line: ";
     ASSERT_EQ(reportMessages(err).size(), 2u) << err;

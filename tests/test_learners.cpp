@@ -39,8 +39,7 @@ const char* const kConf = "ALPHA 0.2\nGAMMA 0.8\nLAMBDA 0.25\nTRACE_VALUE 2.5\nT
 struct Recorder {
     std::string calls;
     std::vector<double> deltas;
-    int updates = 0;
-    int destroyed = 0;
+    int updates = 0, destroyed = 0;
 };
 
 template <class Base>
@@ -98,6 +97,7 @@ public:
     RecordingQ(Recorder& recorder, const std::vector<double>& actionValues, const std::deque<int>& script = {})
         : Recording(recorder), q(actionValues), choices(script) {
         for (std::size_t a = 0; a < q.size(); ++a) registerAction(new AbstractAction());
+        activeActionIndex = 0;  // what an unknown rule leaves active
     }
     using ActionValueFunction::activeActionIndex;
 
@@ -127,10 +127,6 @@ private:
     std::vector<double> q;
     std::deque<int> choices;
 };
-
-QTable* qTable(const int positions, const int actions) {
-    return lookup_test::makeQ({{"position", 0, positions - 1}}, actions);
-}
 
 // A part of a run: exactly these letters, in any order in which the letters
 // of each chain come in the chain's order (others may come between them).
@@ -233,13 +229,8 @@ void expectOrdering(const TraceCase& t, const SelectionCase& s) {
     Recorder rec;
     Model<Learner> model(t, s);
     typename Agent<Learner>::Values* values = nullptr;
-    if constexpr (isTD<Learner>) {
-        values = new RecordingV(rec, model.v);
-    } else {
-        RecordingQ* q = new RecordingQ(rec, {0.1, 0.45}, s.choices);
-        q->activeActionIndex = 0;  // what an unknown rule leaves active
-        values = q;
-    }
+    if constexpr (isTD<Learner>) values = new RecordingV(rec, model.v);
+    else values = new RecordingQ(rec, {0.1, 0.45}, s.choices);
     values->setEpisodeStateHistory(t.history);
     test_support::writeText(dir.file("learner.conf"), kConf);
     std::unique_ptr<Agent<Learner>> owner(new Agent<Learner>(dir.file("learner.conf"), values, &rec.calls));
@@ -401,7 +392,7 @@ TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
     const double w01 = 0.5 + (A * ((r1 - 0.5) + 0.75 * G)) * 1.0;
     TempDir dir;
     test_support::writeText(dir.file("learner.conf"), "ALPHA 0.3\nGAMMA 0.9\nLAMBDA 0.7\n");
-    QTable* sarsaTable = qTable(4, 2);
+    QTable* sarsaTable = lookup_test::makeQ({{"position", 0, 3}}, 2);
     Agent<Sarsa> sarsa(dir.file("learner.conf"), sarsaTable);
     twoSteps(sarsa, sarsaTable);
     EXPECT_EQ(sarsa.actionsTaken, (std::vector<int>{1, 0}));
@@ -421,7 +412,7 @@ TEST(Learners, TwoStepsOnAnActionLookupTableByHand) {
         std::rand();
         std::rand();
     } while (getRandomIndex(2) != 1);
-    QTable* watkinsTable = qTable(4, 2);
+    QTable* watkinsTable = lookup_test::makeQ({{"position", 0, 3}}, 2);
     Agent<Watkins> watkins(dir.file("learner.conf"), watkinsTable);
     watkins.ACTION_SELECTION = Tembra::EPSILON_GREEDY;
     watkins.randomScript = {false, true};

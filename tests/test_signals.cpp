@@ -91,8 +91,7 @@ public:
         fake::failSigwait = fake::failSigprocmask = false;
         pthread_sigmask(SIG_BLOCK, &all, nullptr);
         const timespec zero = {0, 0};
-        while (sigtimedwait(&all, nullptr, &zero) > 0) {
-        }
+        while (sigtimedwait(&all, nullptr, &zero) > 0) continue;
         pthread_sigmask(SIG_SETMASK, &saved, nullptr);
     }
 
@@ -186,15 +185,13 @@ TEST(Signals, EachSignalTakesEffectAtThePollAfterTheStepItArrivedIn) {
         ProbeLearner learner(dir.file("learner.conf"));
         learner.maxSteps = c.length;
         learner.episodesToRun = 2;
-        if (c.step == 0) {
-            for (const int sig : c.sigs) raise(sig);
-        }
         learner.duringStep = [&c](ProbeLearner& l) {
             if (l.episodes != c.episode || l.steps != c.step) return;
             for (const int sig : c.sigs) raise(sig);
         };
         Reports output = reportsOf([&] {
             learner.setSignalPollInterval(c.interval);
+            if (c.step == 0) for (const int sig : c.sigs) raise(sig);
             learner.controlLoop();
         });
         ASSERT_GE(output.notices.size(), c.unordered);
