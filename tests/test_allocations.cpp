@@ -69,7 +69,7 @@ public:
 // A table over one integer position, or a tile coding (with the sizes of
 // its group) or a network over two floating-point variables.
 template <class Coding, class Group, class Table>
-ValueFunction* makeValues(const Setup& setup, std::function<Sizes()>& sizes) {
+ValueFunction* make(const Setup& setup, std::function<Sizes()>& sizes) {
     constexpr bool actions = std::is_base_of<ActionValueFunction, Table>::value;
     State* state = new State();
     if (setup.representation == Representation::TABLE) {
@@ -117,8 +117,8 @@ void expectNoAllocation(const Setup& setup) {
                                                   TRACE_WORDS[setup.traces] + "\nACTION_SELECTION " +
                                                   SELECTION_WORDS[setup.selection] + "\n");
     std::function<Sizes()> sizes = [] { return Sizes(); };
-    ValueFunction* values = isTD<Learner> ? makeValues<StateTileCoding, StateTilings, StateLookupTable>(setup, sizes)
-                                          : makeValues<ActionTileCoding, ActionTilings, ActionLookupTable>(setup, sizes);
+    ValueFunction* values = isTD<Learner> ? make<StateTileCoding, StateTilings, StateLookupTable>(setup, sizes)
+                                          : make<ActionTileCoding, ActionTilings, ActionLookupTable>(setup, sizes);
     Agent<Learner> agent(dir.file("conf"), dynamic_cast<typename Agent<Learner>::Values*>(values));
     agent.maxSteps = LENGTH;
     agent.episodesToRun = EPISODES;

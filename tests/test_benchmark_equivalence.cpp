@@ -44,14 +44,15 @@ void checkTable(const Params& p, const Types::TRACE_STORAGE storage, const int p
                  std::to_string(p.traces) + ", selection " + std::to_string(p.selection) + ", storage " +
                  std::to_string(storage) + (pollInterval > 0 ? ", polled" : ""));
     test_support::TempDir dir;
-    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
+    const std::string conf = dir.file("conf");
     TableSetup setup;
     setup.states = 30;
     setup.cycle = 12;
     setup.length = 40;
     setup.storage = storage;
-    std::unique_ptr<TableAgent<Learner>> agent(pollInterval > 0 ? new TableAgent<Learner>(dir.file("conf"), setup)
-                                                                : new NoPoll<TableAgent<Learner>>(dir.file("conf"), setup));
+    ASSERT_TRUE(writeConfig(conf, p));
+    std::unique_ptr<TableAgent<Learner>> agent(pollInterval > 0 ? new TableAgent<Learner>(conf, setup)
+                                                                : new NoPoll<TableAgent<Learner>>(conf, setup));
     if (pollInterval > 0) agent->setSignalPollInterval(pollInterval);
     agent->runEpisodes(12);
     // Greedy Watkins is held to the Sarsa baseline: without exploration the

@@ -55,7 +55,7 @@ public:
         rec.deltas.push_back(DELTA);
         ++rec.updates;
     }
-    void updateEligibilityTraces(const double G, const double L) override { log(G == kGamma && L == kLambda ? 'd' : '!'); }
+    void updateEligibilityTraces(double g, double l) override { log(g == kGamma && l == kLambda ? 'd' : '!'); }
     void accumulatingTraces(const double VALUE) override { log(VALUE == kTraceValue ? 'a' : '!'); }
     void replacingTraces(const double VALUE) override { log(VALUE == kTraceValue ? 'p' : '!'); }
     void checkWeightLimit() override {}
@@ -99,7 +99,6 @@ public:
         for (std::size_t a = 0; a < q.size(); ++a) registerAction(new AbstractAction());
         activeActionIndex = 0;  // what an unknown rule leaves active
     }
-    using ActionValueFunction::activeActionIndex;
 
     const double getActionValue(int a) const override {
         log('v');
@@ -211,15 +210,15 @@ struct Model {
     // What sets value at the start of an episode and bootstraps the updates.
     std::string next() { return td ? read() : watkins ? take('g', 1) : select(); }
     void step(const std::string& calls, const double reward, const bool last) {
-        const std::string before = (watkins ? select() : traces('d')) + t.mark;
+        const std::string pre = (watkins ? select() : traces('d')) + t.mark;
         actions.push_back(active);
         double delta = reward - value;
-        const std::string bootstrap = last ? "" : next();
+        const std::string boot = last ? "" : next();
         if (!last) delta = delta + value * kGamma;
         deltas.push_back(delta);
         ++updates;
         const std::string after = last ? "" : td ? read() : take('v', active);
-        expectPart(calls, before + "TOsR" + bootstrap + "u" + after, {before + "T", "Os" + bootstrap + "u" + after, "Ru"});
+        expectPart(calls, pre + "TOsR" + boot + "u" + after, {pre + "T", "Os" + boot + "u" + after, "Ru"});
     }
 };
 
@@ -306,9 +305,10 @@ const TraceCase kTraceCases[] = {
     {"unknown (7)", static_cast<Tembra::TRACE_TYPE>(7), "", false},
 };
 // Q(s, 1) is the greedy value throughout. Softmax takes action 0 first, so
-// that the first error starts from 0.1 and bootstraps from 0.45; Watkins explores in steps 2 and 3 of the four (the third
-// exploration draws the greedy action: the traces are cut all the same),
-// and its softmax leaves the greedy action in steps 1 and 4.
+// that the first error starts from 0.1 and bootstraps from 0.45. Watkins
+// explores in steps 2 and 3 of the four (the third exploration draws the
+// greedy action: the traces are cut all the same), and its softmax leaves
+// the greedy action in steps 1 and 4.
 const SelectionCase kSelectionCases[] = {
     {"GREEDY", Tembra::GREEDY, {}, {}},
     {"EPSILON_GREEDY", Tembra::EPSILON_GREEDY, {false, true, true, false}, {0, 1}},
@@ -338,13 +338,13 @@ TEST(Learners, RunNothingWithoutAUsableValueFunction) {
     Recorder rec;
     RecordingQ* unbound = new RecordingQ(rec, {0.0, 0.0, 0.0});
     unbound->setAction(1, nullptr);
-    Agent<TD> a(dir.file("a.conf"), nullptr, &rec.calls);
-    Agent<Watkins> b(dir.file("b.conf"), nullptr, &rec.calls), c(dir.file("c.conf"), new RecordingQ(rec, {}), &rec.calls);
-    Agent<Sarsa> d(dir.file("d.conf"), unbound, &rec.calls);
-    const std::pair<Messages, std::string> runs[] = {{runLoop(a).errors, "valueFunctionPtr not set --> leave controlLoop !!!"},
-                                                     {runLoop(b).errors, "valueFunctionPtr not set"},
-                                                     {runLoop(c).errors, "No actions registered!"},
-                                                     {runLoop(d).errors, "actionIndex 1 holds no action"}};
+    Agent<TD> a(dir.file("a"), nullptr, &rec.calls);
+    Agent<Watkins> b(dir.file("b"), nullptr, &rec.calls), c(dir.file("c"), new RecordingQ(rec, {}), &rec.calls);
+    Agent<Sarsa> d(dir.file("d"), unbound, &rec.calls);
+    const std::pair<Messages, std::string> runs[] = {
+        {runLoop(a).errors, "valueFunctionPtr not set --> leave controlLoop !!!"},
+        {runLoop(b).errors, "valueFunctionPtr not set"}, {runLoop(c).errors, "No actions registered!"},
+        {runLoop(d).errors, "actionIndex 1 holds no action"}};
     for (const auto& run : runs) {
         EXPECT_EQ(run.first.size(), 1u) << run.second;
         EXPECT_TRUE(test_support::someReportContains(run.first, run.second)) << run.second;

@@ -171,7 +171,7 @@ TEST(Signals, EachSignalTakesEffectAtThePollAfterTheStepItArrivedIn) {
         {"SIGTERM and SIGINT together", 1, 5, 1, 2, {SIGTERM, SIGINT}, {INT, TERM, episode(1, 2)}, 2},
         {"the same signals three times in one step", 1, 4, 1, 2, {SIGUSR2, SIGUSR2, SIGUSR2, SIGTERM, SIGTERM, SIGTERM},
          {TERM, USR2, episode(1, 4)}, 2},
-        {"SIGUSR2 gives one notice and changes nothing", 1, 3, 1, 2, {SIGUSR2}, {USR2, episode(1, 3), episode(2, 3)}, 0},
+        {"SIGUSR2 gives a notice, changes nothing", 1, 3, 1, 2, {SIGUSR2}, {USR2, episode(1, 3), episode(2, 3)}, 0},
         {"SIGINT at the next interval", 4, 10, 1, 5, {SIGINT}, {INT, episode(1, 8)}, 0},
         {"SIGINT on an interval's last step", 4, 10, 1, 4, {SIGINT}, {INT, episode(1, 4)}, 0},
         {"SIGINT at the episode's end", 100, 10, 1, 3, {SIGINT}, {INT, episode(1, 10)}, 0},
