@@ -36,8 +36,9 @@ public:
         state = values != nullptr ? values->getStatePtr() : nullptr;
     }
     using Learner::ACTION_SELECTION, Learner::ALPHA, Learner::EPSILON, Learner::GAMMA, Learner::LAMBDA, Learner::TRACES;
-    using Learner::TEMPERATURE, Learner::TRACE_VALUE, Learner::continueEpisode, Learner::continueLearning, Learner::value;
-    using Learner::episodes, Learner::initEpisode, Learner::sigIntRcvd, Learner::sigTermRcvd, Learner::steps;
+    using Learner::TEMPERATURE, Learner::TRACE_VALUE, Learner::continueEpisode, Learner::continueLearning;
+    using Learner::value, Learner::episodes, Learner::initEpisode, Learner::sigIntRcvd, Learner::sigTermRcvd;
+    using Learner::steps;
 
     int maxSteps = 2, episodesToRun = 1;
     std::function<int(int, int)> move = [](const int at, int) { return at + 1; };
