@@ -36,9 +36,8 @@ public:
         state = values != nullptr ? values->getStatePtr() : nullptr;
     }
     using Learner::ACTION_SELECTION, Learner::ALPHA, Learner::EPSILON, Learner::GAMMA, Learner::LAMBDA, Learner::TRACES;
-    using Learner::TEMPERATURE, Learner::TRACE_VALUE, Learner::continueEpisode, Learner::continueLearning;
-    using Learner::value, Learner::episodes, Learner::initEpisode, Learner::sigIntRcvd, Learner::sigTermRcvd;
-    using Learner::steps;
+    using Learner::TEMPERATURE, Learner::TRACE_VALUE, Learner::continueLearning, Learner::value, Learner::episodes;
+    using Learner::initEpisode, Learner::sigIntRcvd, Learner::sigTermRcvd, Learner::steps;
 
     int maxSteps = 2, episodesToRun = 1;
     std::function<int(int, int)> move = [](const int at, int) { return at + 1; };
