@@ -108,8 +108,8 @@ ValueFunction* make(const Setup& setup, std::function<Sizes()>& sizes) {
 
 // Learns on a ring of positions: every episode starts at 0 and lasts
 // LENGTH steps; action a moves 1 + a places on (TD's agent always moves
-// one); reaching the last position gains 1, every other step costs 0.1. After the first episode every step is checked
-// against the rule above.
+// one); reaching the last position gains 1, every other step costs 0.1.
+// After the first episode every step is checked against the rule above.
 template <class Learner>
 void expectNoAllocation(const Setup& setup) {
     test_support::TempDir dir;
