@@ -431,7 +431,7 @@ private:
 // ===========================================================================
 // The baselines
 
-// Three ways to keep replacing traces over size weights.
+// Three ways to keep traces over size weights.
 //
 // Dense: one trace per weight; every decay and update visits them all.
 class DenseTraces {
@@ -442,6 +442,7 @@ public:
         for (double& t : e) t = t * factor;
     }
     void set(const int i, const double v) { e[static_cast<std::size_t>(i)] = v; }
+    void add(const int i, const double v) { set(i, e[static_cast<std::size_t>(i)] + v); }
     void drop(const int i) { e[static_cast<std::size_t>(i)] = 0.0; }
     void update(double* w, const double factor) const {
         const std::size_t n = e.size();
@@ -462,6 +463,7 @@ public:
         for (std::pair<const int, double>& t : e) t.second = t.second * factor;
     }
     void set(const int i, const double v) { e[i] = v; }
+    void add(const int i, const double v) { e[i] = e[i] + v; }
     void drop(const int i) { e.erase(i); }
     void update(double* w, const double factor) const {
         for (const std::pair<const int, double>& t : e) w[t.first] = w[t.first] + factor * t.second;
@@ -493,6 +495,10 @@ public:
         } else {
             list[static_cast<std::size_t>(s)].second = v;
         }
+    }
+    void add(const int i, const double v) {
+        const int s = slot[static_cast<std::size_t>(i)];
+        set(i, s < 0 ? v : list[static_cast<std::size_t>(s)].second + v);
     }
     void drop(const int i) {
         const int s = slot[static_cast<std::size_t>(i)];
@@ -539,6 +545,10 @@ public:
         slots[h] = static_cast<int>(list.size());
         list.push_back(std::make_pair(i, v));
         if (2 * list.size() > keys.size()) grow();
+    }
+    void add(const int i, const double v) {
+        const std::size_t h = find(i);
+        set(i, keys[h] == i ? list[static_cast<std::size_t>(slots[h])].second + v : v);
     }
     void drop(const int i) {
         const std::size_t h = find(i);
@@ -595,8 +605,9 @@ private:
     std::vector<std::pair<int, double>> list;
 };
 
-// Sarsa(lambda) or Watkins' Q(lambda) with replacing traces on a table of
-// states x actions weights, greedy or epsilon-greedy.
+// Sarsa(lambda) or Watkins' Q(lambda) with replacing, accumulating or no
+// traces (the update then moves the weight of the pair stored last) on a
+// table of states x actions weights, greedy or epsilon-greedy.
 template <class Traces>
 class TableBaseline {
 public:
@@ -651,6 +662,9 @@ private:
         return greedy(s);
     }
     void replace(const int s, const int a) {
+        stored = s + a;
+        if (p.traces == Tembra::ACCUMULATING) traces.add(s + a, p.traceValue);
+        if (p.traces != Tembra::REPLACING) return;
         for (int b = 0; b < A; ++b) {
             if (b == a) traces.set(s + b, p.traceValue);
             else traces.drop(s + b);
@@ -682,7 +696,11 @@ private:
                 nextAction = watkins ? greedy(next) : select(next);
                 delta = delta + value * p.gamma;
             }
-            traces.update(w.data(), p.alpha * delta);
+            if (p.traces == Tembra::NONE) {
+                w[static_cast<std::size_t>(stored)] = w[static_cast<std::size_t>(stored)] + p.alpha * delta;
+            } else {
+                traces.update(w.data(), p.alpha * delta);
+            }
             if (!goesOn) break;
             value = w[static_cast<std::size_t>(next + nextAction)];
             s = next;
@@ -697,6 +715,7 @@ private:
     Traces traces;
     std::vector<int> candidates;
     double value = 0.0;
+    int stored = 0;
     int episodes = 0;
 };
 

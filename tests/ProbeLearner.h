@@ -1,114 +1,43 @@
 #ifndef TEMBRA_TESTS_PROBELEARNER_H
 #define TEMBRA_TESTS_PROBELEARNER_H
 
-// A learner without a value function for the tests of the learner base: the
-// abstract operations are stubs that record their calls, episodes last a
-// fixed number of steps, and the tests can run code inside a step or after
-// an episode (to raise a signal, edit the configuration file, stop).
+// A TD learner on a lookup table of one state for the tests of the learner
+// base: its steps cost next to nothing, an episode lasts maxSteps steps and
+// ends with the base notice, the tests can run code inside a step (to raise
+// a signal, edit the configuration file), and ALPHA is kept as each step
+// saw it.
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "Tembra.h"
+#include "LearnerAgent.h"
+#include "LookupTableAccess.h"
+#include "StateLookupTable.h"
 #include "TestSupport.h"
 
-class ProbeLearner : public Tembra {
+class ProbeLearner : public Agent<TD> {
 public:
-    explicit ProbeLearner(const std::string& fileName) : Tembra(fileName) {}
-
-    using Tembra::ACTION_SELECTION;
-    using Tembra::ALPHA;
-    using Tembra::continueLearning;
-    using Tembra::EPSILON;
-    using Tembra::episodes;
-    using Tembra::GAMMA;
-    using Tembra::LAMBDA;
-    using Tembra::sigIntRcvd;
-    using Tembra::sigTermRcvd;
-    using Tembra::steps;
-    using Tembra::TEMPERATURE;
-    using Tembra::TRACE_VALUE;
-    using Tembra::TRACES;
-
-    using Tembra::checkPendingSignals;
-    using Tembra::randomAction;
-
-    // Public here so that a test can also call it outside the loop.
-    void finishEpisode() override {
-        Tembra::finishEpisode();
-        calls.push_back("finishEpisode");
-        if (afterEpisode) afterEpisode(*this);
+    explicit ProbeLearner(const std::string& fileName)
+        : Agent<TD>(fileName, new StateLookupTable(lookup_test::makeState({{"x", 0, 0}})), &calls) {
+        notices = true;
+        maxSteps = 3;
+        move = [this](const int at, int) {
+            alphaPerStep.push_back(ALPHA);
+            if (duringStep) duringStep(*this);
+            return at;
+        };
     }
 
-    // What checkValueFunction answers.
-    bool valueFunctionSet = true;
-    // observeState returns false at this step of every episode.
-    int episodeLength = 3;
-    // Runs inside every step, between takeAction and observeState.
     std::function<void(ProbeLearner&)> duringStep;
-    // Runs after the base finishEpisode has written its notice.
-    std::function<void(ProbeLearner&)> afterEpisode;
-
-    // The hooks in the order they ran, and ALPHA as each step saw it.
-    std::vector<std::string> calls;
     std::vector<double> alphaPerStep;
-
-    int count(const std::string& call) const {
-        int n = 0;
-        for (const std::string& c : calls) n += (c == call) ? 1 : 0;
-        return n;
-    }
-
-protected:
-    void initEpisode() override {
-        calls.push_back("initEpisode");
-        ++episodes;
-        steps = 0;
-        if (episodes >= 10000) continueLearning = false;  // see step()
-        // controlLoop must start the episode whatever is left here.
-        continueEpisode = false;
-        setInitialState();
-    }
-    void step() override {
-        ++steps;
-        calls.push_back("step");
-        alphaPerStep.push_back(ALPHA);
-        takeAction();
-        continueEpisode = observeState();
-        calculateReward();
-        // A loop that never ends would hang the test; this makes it fail.
-        if (alphaPerStep.size() >= 10000) {
-            continueEpisode = false;
-            continueLearning = false;
-        }
-    }
-    void setInitialState() override { calls.push_back("setInitialState"); }
-    void takeAction() override {
-        calls.push_back("takeAction");
-        if (duringStep) duringStep(*this);
-    }
-    const bool observeState() override {
-        calls.push_back("observeState");
-        return steps < episodeLength;
-    }
-    const double calculateReward() override {
-        calls.push_back("calculateReward");
-        return 0.0;
-    }
-    const bool checkValueFunction() const override { return valueFunctionSet; }
+    std::string calls;  // the letters of LearnerAgent.h
 };
 
 // Runs controlLoop and returns what it reported.
 template <class Learner>
 test_support::Reports runLoop(Learner& learner) {
     return test_support::reportsOf([&learner] { learner.controlLoop(); });
-}
-
-inline void stopAfterEpisode(ProbeLearner& learner, const int episode) {
-    learner.afterEpisode = [episode](ProbeLearner& l) {
-        if (l.episodes == episode) l.continueLearning = false;
-    };
 }
 
 #endif

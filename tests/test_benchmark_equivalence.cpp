@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <type_traits>
 
 #include "../bench/Workloads.h"
 #include "TestSupport.h"
@@ -17,8 +20,8 @@ using namespace bench;
 
 namespace {
 
-// How far two weight arrays agree: -1 when they are identical bit for bit,
-// otherwise the first index that differs.
+// -1 when the two weight arrays are identical bit for bit, otherwise the
+// first index that differs.
 int firstDifference(const double* a, const double* b, const int n) {
     for (int i = 0; i < n; ++i) {
         if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0) return i;
@@ -26,11 +29,7 @@ int firstDifference(const double* a, const double* b, const int n) {
     return -1;
 }
 
-int nonZero(const double* w, const int n) {
-    int count = 0;
-    for (int i = 0; i < n; ++i) count += w[i] != 0.0 ? 1 : 0;
-    return count;
-}
+long nonZero(const double* w, const int n) { return std::count_if(w, w + n, [](double x) { return x != 0.0; }); }
 
 template <class Agent, class Baseline>
 void expectSameEpisodes(const Agent& agent, const Baseline& baseline) {
@@ -39,92 +38,34 @@ void expectSameEpisodes(const Agent& agent, const Baseline& baseline) {
     EXPECT_EQ(agent.trajectory.hash, baseline.trajectory.hash);
 }
 
-struct TableCase {
-    bool watkins;
-    Types::TRACE_STORAGE storage;
-    Tembra::ACTION_SELECTION_TYPE selection;
-};
-
 template <class Learner, class Traces>
-void checkTable(const TableCase& c, const int episodes) {
+void checkTable(const Params& p, const Types::TRACE_STORAGE storage, const int pollInterval = 0) {
+    SCOPED_TRACE(std::string(std::is_same<Learner, Watkins>::value ? "Watkins" : "Sarsa") + ", traces " +
+                 std::to_string(p.traces) + ", selection " + std::to_string(p.selection) + ", storage " +
+                 std::to_string(storage) + (pollInterval > 0 ? ", polled" : ""));
     test_support::TempDir dir;
-    Params p;
-    p.selection = c.selection;
-    p.epsilon = 0.2;
-    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
+    const std::string conf = dir.file("conf");
     TableSetup setup;
     setup.states = 30;
-    setup.actions = 4;
     setup.cycle = 12;
     setup.length = 40;
-    setup.storage = c.storage;
+    setup.storage = storage;
+    ASSERT_TRUE(writeConfig(conf, p));
+    std::unique_ptr<TableAgent<Learner>> agent(pollInterval > 0 ? new TableAgent<Learner>(conf, setup)
+                                                                : new NoPoll<TableAgent<Learner>>(conf, setup));
+    if (pollInterval > 0) agent->setSignalPollInterval(pollInterval);
+    agent->runEpisodes(12);
+    // Greedy Watkins is held to the Sarsa baseline: without exploration the
+    // two take the same actions and make the same updates.
+    TableBaseline<Traces> baseline(p, setup, std::is_same<Learner, Watkins>::value && p.selection != Tembra::GREEDY);
+    baseline.runEpisodes(12);
 
-    NoPoll<TableAgent<Learner>> agent(dir.file("conf"), setup);
-    agent.runEpisodes(episodes);
-    TableBaseline<Traces> baseline(p, setup, c.watkins);
-    baseline.runEpisodes(episodes);
-
-    expectSameEpisodes(agent, baseline);
-    ASSERT_EQ(agent.q->weightCount(), baseline.weightCount());
-    EXPECT_EQ(firstDifference(agent.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
+    expectSameEpisodes(*agent, baseline);
+    ASSERT_EQ(agent->q->weightCount(), baseline.weightCount());
+    EXPECT_EQ(firstDifference(agent->q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
     // Something was learnt: the comparison is not one of two zero tables.
-    EXPECT_GT(nonZero(baseline.weightData(), baseline.weightCount()), 40);
+    EXPECT_GT(nonZero(baseline.weightData(), baseline.weightCount()), p.traces == Tembra::NONE ? 20 : 40);
 }
-
-}  // namespace
-
-TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselinesWithMapAndSparseTraces) {
-    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
-        SCOPED_TRACE(selection);
-        checkTable<Sarsa, MapTraces>({false, Types::MAP, selection}, 12);
-        checkTable<Sarsa, PairTraces>({false, Types::MAP, selection}, 12);
-        checkTable<Sarsa, PairTraces>({false, Types::SPARSE, selection}, 12);
-        checkTable<Sarsa, HashPairTraces>({false, Types::SPARSE, selection}, 12);
-    }
-}
-
-TEST(BenchmarkEquivalence, TableSarsaMatchesItsBaselineWithArrayTraces) {
-    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
-        SCOPED_TRACE(selection);
-        checkTable<Sarsa, DenseTraces>({false, Types::ARRAY, selection}, 12);
-    }
-}
-
-// Epsilon-greedy makes Watkins cut its traces in the middle of episodes.
-TEST(BenchmarkEquivalence, TableWatkinsMatchesItsBaselinesInEveryStorage) {
-    for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
-        SCOPED_TRACE(selection);
-        checkTable<Watkins, MapTraces>({true, Types::MAP, selection}, 12);
-        checkTable<Watkins, PairTraces>({true, Types::MAP, selection}, 12);
-        checkTable<Watkins, PairTraces>({true, Types::SPARSE, selection}, 12);
-        checkTable<Watkins, DenseTraces>({true, Types::ARRAY, selection}, 12);
-    }
-}
-
-// Polling the signals (at every step or every n-th) changes nothing.
-TEST(BenchmarkEquivalence, PollingVariantsTakeTheSameSteps) {
-    test_support::TempDir dir;
-    Params p;
-    p.selection = Tembra::EPSILON_GREEDY;
-    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
-    TableSetup setup;
-    setup.states = 20;
-
-    TableAgent<Sarsa> polled(dir.file("conf"), setup);
-    polled.runEpisodes(5);
-    TableAgent<Sarsa> sometimes(dir.file("conf"), setup);
-    sometimes.setSignalPollInterval(3);
-    sometimes.runEpisodes(5);
-    TableBaseline<MapTraces> baseline(p, setup, false);
-    baseline.runEpisodes(5);
-
-    expectSameEpisodes(polled, baseline);
-    expectSameEpisodes(sometimes, baseline);
-    EXPECT_EQ(firstDifference(polled.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
-    EXPECT_EQ(firstDifference(sometimes.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
-}
-
-namespace {
 
 template <class Env, class Traces>
 void checkTiles(const Env& env, const TileSetup& setup, const int episodes) {
@@ -145,24 +86,54 @@ void checkTiles(const Env& env, const TileSetup& setup, const int episodes) {
     EXPECT_GT(nonZero(baseline.weightData(), baseline.weightCount()), 3 * setup.tilings);
 }
 
-}  // namespace
-
-TEST(BenchmarkEquivalence, MountainCarOnTilesMatchesItsBaselines) {
-    MountainCar car;
-    car.length = 150;
-    TileSetup setup;
-    checkTiles<MountainCar, MapTraces>(car, setup, 6);
-    checkTiles<MountainCar, PairTraces>(car, setup, 6);
+template <class Env>
+void checkTileStorages(const Env& env, TileSetup setup, const int episodes) {
+    checkTiles<Env, MapTraces>(env, setup, episodes);
+    checkTiles<Env, PairTraces>(env, setup, episodes);
     setup.storage = Types::SPARSE;
-    checkTiles<MountainCar, PairTraces>(car, setup, 6);
-    checkTiles<MountainCar, HashPairTraces>(car, setup, 6);
+    checkTiles<Env, PairTraces>(env, setup, episodes);
+    checkTiles<Env, HashPairTraces>(env, setup, episodes);
     setup.storage = Types::ARRAY;
-    checkTiles<MountainCar, DenseTraces>(car, setup, 6);
+    checkTiles<Env, DenseTraces>(env, setup, episodes);
 }
 
-// Several variables, many tilings, tile counts that the requested
-// resolution does not give exactly (the geometry must round as the library does).
-TEST(BenchmarkEquivalence, TileSweepShapesMatchTheirBaselines) {
+}  // namespace
+
+// Epsilon-greedy makes Watkins cut its traces in the middle of episodes.
+TEST(BenchmarkEquivalence, TableLearnersMatchTheirBaselinesForEveryTracesSelectionAndStorage) {
+    for (const Tembra::TRACE_TYPE traces : {Tembra::REPLACING, Tembra::ACCUMULATING, Tembra::NONE}) {
+        for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
+            Params p;
+            p.traces = traces;
+            p.selection = selection;
+            p.epsilon = 0.2;
+            checkTable<Sarsa, MapTraces>(p, Types::MAP);
+            checkTable<Sarsa, PairTraces>(p, Types::SPARSE);
+            checkTable<Sarsa, DenseTraces>(p, Types::ARRAY);
+            checkTable<Watkins, MapTraces>(p, Types::MAP);
+            checkTable<Watkins, PairTraces>(p, Types::SPARSE);
+            checkTable<Watkins, DenseTraces>(p, Types::ARRAY);
+        }
+    }
+    // The other baselines of the benchmarks, and polling the signals (at
+    // every step or every n-th), change nothing either.
+    Params p;
+    p.selection = Tembra::EPSILON_GREEDY;
+    p.epsilon = 0.2;
+    checkTable<Sarsa, PairTraces>(p, Types::MAP);
+    checkTable<Sarsa, HashPairTraces>(p, Types::SPARSE);
+    checkTable<Watkins, PairTraces>(p, Types::MAP);
+    checkTable<Sarsa, MapTraces>(p, Types::MAP, 1);
+    checkTable<Watkins, MapTraces>(p, Types::MAP, 3);
+}
+
+// The mountain car, and walkers with several variables, many tilings and
+// tile counts that the requested resolution does not give exactly (the
+// geometry must round as the library does), in every storage.
+TEST(BenchmarkEquivalence, TileSarsaMatchesItsBaselinesForEveryStorageAndShape) {
+    MountainCar car;
+    car.length = 150;
+    checkTileStorages(car, TileSetup(), 6);
     const int shapes[][3] = {{1, 1, 8}, {3, 3, 5}, {16, 2, 7}, {5, 4, 3}};
     for (const auto& shape : shapes) {
         SCOPED_TRACE(std::to_string(shape[0]) + " tilings, " + std::to_string(shape[1]) + " variables");
@@ -172,11 +143,7 @@ TEST(BenchmarkEquivalence, TileSweepShapesMatchTheirBaselines) {
         TileSetup setup;
         setup.tilings = shape[0];
         setup.tilesPerVariable = shape[2];
-        checkTiles<Walker, MapTraces>(walker, setup, 4);
-        setup.storage = Types::SPARSE;
-        checkTiles<Walker, PairTraces>(walker, setup, 4);
-        setup.storage = Types::ARRAY;
-        checkTiles<Walker, DenseTraces>(walker, setup, 4);
+        checkTileStorages(walker, setup, 4);
     }
 }
 
@@ -200,21 +167,4 @@ TEST(BenchmarkEquivalence, NetworkTDMatchesItsBaseline) {
         EXPECT_EQ(firstDifference(agent.net->inputHidden(), baseline.inputHidden(), baseline.inputHiddenCount()), -1);
         EXPECT_EQ(firstDifference(agent.net->hiddenOutput(), baseline.hiddenOutput(), baseline.hiddenOutputCount()), -1);
     }
-}
-
-// The baselines are not trivially equal to anything: a different parameter
-// gives different weights, so the comparisons above can fail.
-TEST(BenchmarkEquivalence, ADifferentParameterChangesTheWeights) {
-    test_support::TempDir dir;
-    Params p;
-    ASSERT_TRUE(writeConfig(dir.file("conf"), p));
-    TableSetup setup;
-    setup.states = 30;
-    NoPoll<TableAgent<Sarsa>> agent(dir.file("conf"), setup);
-    agent.runEpisodes(5);
-    Params other = p;
-    other.lambda = 0.5;
-    TableBaseline<MapTraces> baseline(other, setup, false);
-    baseline.runEpisodes(5);
-    EXPECT_NE(firstDifference(agent.q->weightData(), baseline.weightData(), baseline.weightCount()), -1);
 }

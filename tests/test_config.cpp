@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,7 @@
 
 using test_support::readText;
 using test_support::reportMessages;
+using test_support::Reports;
 using test_support::TempDir;
 using test_support::writeText;
 using Messages = std::vector<std::string>;
@@ -23,18 +25,10 @@ const char* const DEFAULT_TEXT =
 
 // A learner built on the configuration file at path, and the reports its
 // construction wrote.
-struct Loaded {
+std::unique_ptr<ProbeLearner> construct(const std::string& path, Reports& reports) {
     std::unique_ptr<ProbeLearner> learner;
-    Messages errors;
-    Messages notices;
-};
-
-Loaded construct(const std::string& path) {
-    Loaded loaded;
-    const test_support::Reports reports = test_support::reportsOf([&] { loaded.learner.reset(new ProbeLearner(path)); });
-    loaded.errors = reports.errors;
-    loaded.notices = reports.notices;
-    return loaded;
+    reports = test_support::reportsOf([&] { learner.reset(new ProbeLearner(path)); });
+    return learner;
 }
 
 // The shortest text that reads back as exactly v.
@@ -51,21 +45,15 @@ std::string shortest(const double v) {
 std::string changed(const ProbeLearner& l) {
     const char* const selections[] = {"GREEDY", "EPSILON_GREEDY", "SOFTMAX"};
     const char* const traces[] = {"NONE", "REPLACING", "ACCUMULATING"};
-    std::string text;
-    auto add = [&text](const char* key, const std::string& value, const bool differs) {
-        if (differs) text += std::string(key) + " " + value + "\n";
-    };
-    auto number = [&add](const char* key, const double v, const double standard) {
-        add(key, shortest(v), !test_support::sameBits(v, standard));
-    };
-    number("ALPHA", l.ALPHA, 0.1);
-    number("LAMBDA", l.LAMBDA, 0.5);
-    number("GAMMA", l.GAMMA, 0.9);
-    add("ACTION_SELECTION", selections[l.ACTION_SELECTION], l.ACTION_SELECTION != Tembra::GREEDY);
-    number("EPSILON", l.EPSILON, 0.1);
-    number("TEMPERATURE", l.TEMPERATURE, 0.5);
-    add("TRACES", traces[l.TRACES], l.TRACES != Tembra::REPLACING);
-    number("TRACE_VALUE", l.TRACE_VALUE, 1.0);
+    const std::string values[] = {shortest(l.ALPHA),       shortest(l.LAMBDA),      shortest(l.GAMMA),
+                                  selections[l.ACTION_SELECTION], shortest(l.EPSILON), shortest(l.TEMPERATURE),
+                                  traces[l.TRACES],        shortest(l.TRACE_VALUE)};
+    std::istringstream defaults(DEFAULT_TEXT);
+    std::string text, key, standard;
+    for (const std::string& value : values) {
+        defaults >> key >> standard;
+        if (value != standard) text += key + " " + value + "\n";
+    }
     return text;
 }
 
@@ -73,87 +61,61 @@ std::string changed(const ProbeLearner& l) {
 
 // --- Creating and writing the file -----------------------------------------
 
-TEST(Configuration, MissingFileIsCreatedWithTheDefaultTextOrNoticedAsUnwritable) {
-    for (const std::string name : {"new.conf", "no/such/dir/learner.conf"}) {
-        SCOPED_TRACE(name);
-        TempDir dir;
-        const std::string path = dir.file(name);
-        const bool writable = name == "new.conf";
-        const Loaded l = construct(path);
-        Messages notices = {"File (" + path + ") didn't exist --> create"};
-        if (!writable) notices.push_back("Was not able to create file (" + path + ")");
-        EXPECT_EQ(l.notices, notices);
-        EXPECT_TRUE(l.errors.empty());
-        EXPECT_EQ(changed(*l.learner), "");
-        if (writable) {
-            EXPECT_EQ(readText(path), DEFAULT_TEXT);
-        }
+TEST(Configuration, MissingUnwritableAndUnreadableFilesAreReported) {
+    // A directory opens for reading on Linux, and every read then fails.
+    // /dev/full accepts the open and refuses the data; reading it yields an
+    // endless run of NUL bytes, which must not keep the reader busy either.
+    struct Case {
+        std::string name;
+        Messages notices, errors, saveErrors;
+    };
+    TempDir dir;
+    const std::string created = dir.file("new.conf"), lost = dir.file("no/such/dir/learner.conf");
+    const std::string create = "File (" + created + ") didn't exist --> create";
+    const Case cases[] = {
+        {created, {create}, {}, {}},
+        {lost, {"File (" + lost + ") didn't exist --> create", "Was not able to create file (" + lost + ")"}, {}, {}},
+        {dir.path(), {}, {"Was not able to read file (" + dir.path() + ")"}, {}},
+        {"/dev/full", {}, {}, {"Was not able to write file (/dev/full)"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Reports reports;
+        const std::unique_ptr<ProbeLearner> learner = construct(c.name, reports);
+        EXPECT_EQ(reports.notices, c.notices);
+        EXPECT_EQ(reports.errors, c.errors);
+        EXPECT_EQ(changed(*learner), "");
+        if (c.name == created) EXPECT_EQ(readText(created), DEFAULT_TEXT);
+        else EXPECT_EQ(test_support::reportsOf([&] { learner->saveConf(); }).errors, c.saveErrors);
     }
 }
 
 TEST(Configuration, SaveWritesEightLinesInOrderWithSixSignificantDigits) {
     TempDir dir;
     const std::string path = dir.file("learner.conf");
-    writeText(path, DEFAULT_TEXT);
+    writeText(path, "ALPHA 0.123456789\nLAMBDA 1234567\nGAMMA 0.00001\nACTION_SELECTION EPSILON_GREEDY\n"
+                    "EPSILON 0.0001\nTEMPERATURE 100\nTRACES ACCUMULATING\nTRACE_VALUE -2.5\n");
     ProbeLearner learner(path);
-    learner.ALPHA = 0.123456789;
-    learner.LAMBDA = 1234567.0;
-    learner.GAMMA = 0.00001;
-    learner.ACTION_SELECTION = Tembra::EPSILON_GREEDY;
-    learner.EPSILON = 0.0001;
-    learner.TEMPERATURE = 100.0;
-    learner.TRACES = Tembra::ACCUMULATING;
-    learner.TRACE_VALUE = -2.5;
-    learner.saveConf();
     const std::string head = "ALPHA 0.123457\nLAMBDA 1.23457e+06\nGAMMA 1e-05\nACTION_SELECTION ";
     const std::string middle = "\nEPSILON 0.0001\nTEMPERATURE 100\nTRACES ";
-    EXPECT_EQ(readText(path), head + "EPSILON_GREEDY" + middle + "ACCUMULATING\nTRACE_VALUE -2.5\n");
-
-    learner.ACTION_SELECTION = Tembra::SOFTMAX;
-    learner.TRACES = Tembra::NONE;
-    learner.saveConf();
-    EXPECT_EQ(readText(path), head + "SOFTMAX" + middle + "NONE\nTRACE_VALUE -2.5\n");
-
     // Values outside the enumerators are written as the last word of each.
-    learner.ACTION_SELECTION = static_cast<Tembra::ACTION_SELECTION_TYPE>(5);
-    learner.TRACES = static_cast<Tembra::TRACE_TYPE>(7);
-    learner.TRACE_VALUE = 1.0;
-    learner.saveConf();
-    EXPECT_EQ(readText(path), head + "SOFTMAX" + middle + "NONE\nTRACE_VALUE 1\n");
-}
-
-TEST(Configuration, FailedWriteIsReported) {
-    // /dev/full accepts the open and refuses the data; reading it yields an
-    // endless run of NUL bytes, which must not keep the reader busy either.
-    std::FILE* probe = std::fopen("/dev/full", "w");
-    if (probe == nullptr) GTEST_SKIP() << "no /dev/full";
-    std::fclose(probe);
-    const Loaded l = construct("/dev/full");
-    EXPECT_TRUE(l.errors.empty());
-    EXPECT_TRUE(l.notices.empty());
-    EXPECT_EQ(changed(*l.learner), "");
-    testing::internal::CaptureStderr();
-    l.learner->saveConf();
-    EXPECT_EQ(reportMessages(testing::internal::GetCapturedStderr()), Messages{"Was not able to write file (/dev/full)"});
-}
-
-TEST(Configuration, AFileThatOpensButCannotBeReadIsReported) {
-    // A directory opens for reading on Linux, and every read then fails.
-    TempDir dir;
-    const Loaded l = construct(dir.path());
-    EXPECT_EQ(l.errors, Messages{"Was not able to read file (" + dir.path() + ")"});
-    EXPECT_TRUE(l.notices.empty());
-    EXPECT_EQ(changed(*l.learner), "");
+    const int words[][2] = {{Tembra::EPSILON_GREEDY, Tembra::ACCUMULATING}, {Tembra::SOFTMAX, Tembra::NONE}, {5, 7}};
+    const char* const written[] = {"EPSILON_GREEDY", "ACCUMULATING", "SOFTMAX", "NONE", "SOFTMAX", "NONE"};
+    for (int i = 0; i < 3; ++i) {
+        learner.ACTION_SELECTION = static_cast<Tembra::ACTION_SELECTION_TYPE>(words[i][0]);
+        learner.TRACES = static_cast<Tembra::TRACE_TYPE>(words[i][1]);
+        learner.saveConf();
+        EXPECT_EQ(readText(path), head + written[2 * i] + middle + written[2 * i + 1] + "\nTRACE_VALUE -2.5\n");
+    }
 }
 
 // --- Reading ---------------------------------------------------------------
 
 TEST(Configuration, ReadingReportsComeFromLoadConf) {
     TempDir dir;
-    const std::string path = dir.file("learner.conf");
-    writeText(path, "TRACES none\nALPHA inf\n");
+    writeText(dir.file("learner.conf"), "TRACES none\nALPHA inf\n");
     testing::internal::CaptureStderr();
-    ProbeLearner learner(path);
+    ProbeLearner learner(dir.file("learner.conf"));
     const std::string err = testing::internal::GetCapturedStderr();
     const std::string head = "ERROR: File: Tembra.cpp   Function: loadConf   Line: ";
     ASSERT_EQ(reportMessages(err).size(), 2u) << err;
@@ -208,6 +170,7 @@ TEST(Configuration, ReadsWhatItCanAndReportsWhatItCannot) {
         // the next line as its value.
         {"a key alone swallows the next line", "GAMMA\nALPHA 0.3\nLAMBDA 0.2\n", {}, "LAMBDA 0.2\nGAMMA 0\n"},
         {"a word on the next line", "TRACES\nNONE\nEPSILON 0.3\n", {}, "EPSILON 0.3\nTRACES NONE\n"},
+        {"other white space after a key", "ALPHA\v0.3\nGAMMA\f0.2\nLAMBDA\t0.4\n", {}, "ALPHA 0.3\nLAMBDA 0.4\nGAMMA 0.2\n"},
         {"a key joined by an equals sign", "ALPHA=0.3\nGAMMA 0.2\nLAMBDA 0.4\n", {}, "LAMBDA 0.4\n"},
         {"an empty value reads as zero", "ALPHA \nGAMMA 0.2\n", {}, "ALPHA 0\nGAMMA 0.2\n"},
         // The end of the file assigns nothing more.
@@ -236,10 +199,11 @@ TEST(Configuration, ReadsWhatItCanAndReportsWhatItCannot) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         writeText(dir.file("learner.conf"), c.text);
-        const Loaded l = construct(dir.file("learner.conf"));
-        EXPECT_EQ(l.errors, c.errors);
-        EXPECT_TRUE(l.notices.empty());
-        EXPECT_EQ(changed(*l.learner), c.changed);
+        Reports reports;
+        const std::unique_ptr<ProbeLearner> learner = construct(dir.file("learner.conf"), reports);
+        EXPECT_EQ(reports.errors, c.errors);
+        EXPECT_TRUE(reports.notices.empty());
+        EXPECT_EQ(changed(*learner), c.changed);
     }
 }
 
@@ -250,6 +214,6 @@ TEST(Configuration, EveryByteValueEndsTheReadingWithoutHarm) {
     }
     TempDir dir;
     writeText(dir.file("learner.conf"), binary);
-    const Loaded l = construct(dir.file("learner.conf"));
-    EXPECT_EQ(l.learner->TRACES, Tembra::REPLACING);
+    Reports reports;
+    EXPECT_EQ(construct(dir.file("learner.conf"), reports)->TRACES, Tembra::REPLACING);
 }
