@@ -4,7 +4,11 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
 
+#include "LookupTableAccess.h"
 #include "Report.h"
 #include "TestSupport.h"
 #include "Utility.h"
@@ -82,4 +86,35 @@ TEST(Report, LayoutAndStreamOfErrorsAndNoticesAndTheErrnoForms) {
     EXPECT_EQ(reportMessages(errors), (std::vector<std::string>{"Unknown Tracetype!", "errno = 2  -->  " + reason,
                                                                 "errno = 2 --> " + reason, "the file ends early",
                                                                 "the file ends early"}));
+}
+
+// The texts a user meets when a program misuses a State or a table, word for
+// word; the other tests recognise a report by its key phrase.
+TEST(Report, MisuseTextsWordForWord) {
+    State ints, doubles;
+    ints.registerVariable("n", 0, 3);
+    doubles.registerVariable("x", 0.0, 1.0);
+    StateLookupTable table(lookup_test::makeState({{"a", 0, 3}}));
+    const std::string arrayTraces = "traceStorage == ARRAY and eTraces == 0 --> Set traceStorage to MAP or call "
+                                    "initEligibilityTraces before calling ";
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { (void)doubles.getValueInt(0); }, "Not an Int-State!"},
+        {[&] { (void)ints.getValueDbl(0); }, "Not a Double-State!"},
+        {[&] { ints.setValueInt(2, 1); }, "VarId out of bounds --> 0 <= 2 < 1"},
+        {[&] { table.valueEpisode(1.0); },
+         "episodeIndexHistorySet is empty! Did you forget to set ValueFunction::episodeStateHistory to true?"},
+        {[&] {
+             table.setTraceStorage(Types::ARRAY);
+             table.updateEligibilityTraces(0.9, 0.5);
+         },
+         arrayTraces + "updateEligibilityTraces!"},
+        {[&] {
+             table.setState();
+             table.replacingTraces(1.0);
+         },
+         arrayTraces + "updateWeights!"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(test_support::stderrReports(c.first), std::vector<std::string>{c.second});
+    }
 }
