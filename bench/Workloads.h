@@ -607,7 +607,7 @@ private:
 
 // Sarsa(lambda) or Watkins' Q(lambda) with replacing, accumulating or no
 // traces (the update then moves the weight of the pair stored last) on a
-// table of states x actions weights, greedy or epsilon-greedy.
+// table of states x actions weights, greedy, epsilon-greedy or softmax.
 template <class Traces>
 class TableBaseline {
 public:
@@ -617,7 +617,8 @@ public:
           watkins(watkinsRule),
           w(static_cast<std::size_t>(setup.states) * static_cast<std::size_t>(setup.actions), 0.0),
           traces(setup.states * setup.actions),
-          candidates(static_cast<std::size_t>(setup.actions)) {
+          candidates(static_cast<std::size_t>(setup.actions)),
+          weightsOf(static_cast<std::size_t>(setup.actions)) {
         env.states = setup.states;
         env.cycle = setup.cycle;
         env.length = setup.length;
@@ -652,8 +653,39 @@ private:
         value = best;
         return candidates[static_cast<std::size_t>(drawIndex(n))];
     }
+    // Softmax over the block at s: weights exp((v - min) / ((max - min) * T)),
+    // one draw over their running sum; uniform when they cannot be told apart.
+    int softmax(const int s) {
+        double lo = DBL_MAX, hi = -DBL_MAX, sum = 0.0;
+        for (int b = 0; b < A; ++b) {
+            lo = std::min(lo, w[static_cast<std::size_t>(s + b)]);
+            hi = std::max(hi, w[static_cast<std::size_t>(s + b)]);
+        }
+        for (int b = 0; b < A && hi != lo; ++b) {
+            const double e = reproducibleExp((w[static_cast<std::size_t>(s + b)] - lo) / ((hi - lo) * p.temperature));
+            weightsOf[static_cast<std::size_t>(b)] = e;
+            sum = sum + e;
+        }
+        int a = A - 1;
+        if (hi == lo || p.temperature == 0.0 || !(sum > 0.0) || !std::isfinite(sum)) {
+            a = drawIndex(A);
+        } else {
+            const int r = std::rand();
+            double running = 0.0;
+            for (int b = 0; b < A; ++b) {
+                running = running + weightsOf[static_cast<std::size_t>(b)] / sum * 2147483647.0;
+                if (running > r) {
+                    a = b;
+                    break;
+                }
+            }
+        }
+        value = w[static_cast<std::size_t>(s + a)];
+        return a;
+    }
     // Sarsa's selection: the behaviour and the target.
     int select(const int s) {
+        if (p.selection == Tembra::SOFTMAX) return softmax(s);
         if (p.selection == Tembra::EPSILON_GREEDY && drawBelow(p.epsilon)) {
             const int a = drawIndex(A);
             value = w[static_cast<std::size_t>(s + a)];
@@ -678,7 +710,13 @@ private:
         int s = env.x * A;
         int a = watkins ? greedy(s) : select(s);
         for (;;) {
-            if (watkins && p.selection == Tembra::EPSILON_GREEDY && drawBelow(p.epsilon)) {
+            if (watkins && p.selection == Tembra::SOFTMAX) {
+                // Leaving the greedy action cuts the traces.
+                const int greedyAction = a;
+                a = softmax(s);
+                if (a == greedyAction) traces.decay(p.gamma * p.lambda);
+                else traces.clear();
+            } else if (watkins && p.selection == Tembra::EPSILON_GREEDY && drawBelow(p.epsilon)) {
                 a = drawIndex(A);
                 value = w[static_cast<std::size_t>(s + a)];
                 traces.clear();
@@ -714,6 +752,7 @@ private:
     std::vector<double> w;
     Traces traces;
     std::vector<int> candidates;
+    std::vector<double> weightsOf;
     double value = 0.0;
     int stored = 0;
     int episodes = 0;

@@ -99,10 +99,11 @@ void checkTileStorages(const Env& env, TileSetup setup, const int episodes) {
 
 }  // namespace
 
-// Epsilon-greedy makes Watkins cut its traces in the middle of episodes.
+// Epsilon-greedy and softmax make Watkins cut its traces in the middle of
+// episodes.
 TEST(BenchmarkEquivalence, TableLearnersMatchTheirBaselinesForEveryTracesSelectionAndStorage) {
     for (const Tembra::TRACE_TYPE traces : {Tembra::REPLACING, Tembra::ACCUMULATING, Tembra::NONE}) {
-        for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY}) {
+        for (const Tembra::ACTION_SELECTION_TYPE selection : {Tembra::GREEDY, Tembra::EPSILON_GREEDY, Tembra::SOFTMAX}) {
             Params p;
             p.traces = traces;
             p.selection = selection;
