@@ -383,6 +383,13 @@ TEST(Files, AreLaidOutByteForByteAndReadBackBitExact) {
         // The variables restart at their midpoints: the values there are the same.
         EXPECT_EQ(r.values, written.values);
     }
+    // More strides than one chunk of the int arrays holds.
+    const std::vector<IntVar> many(600, IntVar{"v", 0, 0});
+    StateLookupTable wide(makeState(many));
+    const Bytes layout = cat({intBlock(many), tableBody(0, std::vector<int32_t>(600, 1), 1, {0.0})});
+    EXPECT_EQ(saved(wide, path).saved, layout);
+    StateLookupTable wideAgain(path);
+    EXPECT_EQ(saved(wideAgain, path + ".again").saved, layout);
     // A pipe cannot tell its reader how much is left; what it carries loads
     // all the same.
     const std::string fifo = dir.file("pipe");
