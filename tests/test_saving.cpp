@@ -211,4 +211,10 @@ TEST(Saving, LinksAreFollowedAndNewFilesGetTheUmasksPermissions) {
         EXPECT_TRUE(tableLoads(target));
     }
     EXPECT_EQ(entries("/proc/self/fd").size(), descriptors) << "a save leaks a descriptor";
+    // A link that names itself fails as fopen would.
+    ASSERT_EQ(symlink("loop", dir.file("loop").c_str()), 0);
+    int result = 0;
+    const std::string output = outputOf([&] { result = saveTable(dir.file("loop"), 1); });
+    EXPECT_EQ(result, -1);
+    EXPECT_NE(output.find(std::strerror(ELOOP)), std::string::npos) << output;
 }
