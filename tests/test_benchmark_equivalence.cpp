@@ -108,6 +108,7 @@ TEST(BenchmarkEquivalence, TableLearnersMatchTheirBaselinesForEveryTracesSelecti
             p.traces = traces;
             p.selection = selection;
             p.epsilon = 0.2;
+            p.gamma = 0.951234567891;  // more digits than a saved configuration keeps
             checkTable<Sarsa, MapTraces>(p, Types::MAP);
             checkTable<Sarsa, PairTraces>(p, Types::SPARSE);
             checkTable<Sarsa, DenseTraces>(p, Types::ARRAY);
