@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -120,25 +121,33 @@ TEST(NeuralNetwork, LearningWithoutTracesFollowsTheStoredGradient) {
 }
 
 TEST(NeuralNetwork, WeightLimitsHoldAfterEveryUpdateAndEpisodeValuesAreNotImplemented) {
-    setSeed(8);
-    Probe net(threeVariables(), 3);
-    net.setMinWeightLimit(-1.0);
-    net.setMaxWeightLimit(1.0);
-    net.initEligibilityTraces();
-    std::set<double> extremes;
-    for (int step = 0; step < 20; ++step) {
-        net.setState();
-        net.getStateValue();
-        net.updateEligibilityTraces(0.9, 0.9);
-        net.updateWeights(50.0, step % 2 == 0 ? 1.0 : -3.0);
-        const std::vector<double> w = net.all(false);
-        extremes.insert({*std::min_element(w.begin(), w.end()), *std::max_element(w.begin(), w.end())});
+    // Both limits, only the lower one, only the upper one: the updates
+    // below would take weights past both.
+    const double limits[][2] = {{-1.0, 1.0}, {-1.0, DBL_MAX}, {-DBL_MAX, 1.0}};
+    for (const auto& limit : limits) {
+        SCOPED_TRACE(std::to_string(limit[0]) + ", " + std::to_string(limit[1]));
+        setSeed(8);
+        Probe net(threeVariables(), 3);
+        net.setMinWeightLimit(limit[0]);
+        net.setMaxWeightLimit(limit[1]);
+        net.initEligibilityTraces();
+        std::set<double> extremes;
+        for (int step = 0; step < 20; ++step) {
+            net.setState();
+            net.getStateValue();
+            net.updateEligibilityTraces(0.9, 0.9);
+            net.updateWeights(50.0, step % 2 == 0 ? 1.0 : -3.0);
+            const std::vector<double> w = net.all(false);
+            extremes.insert({*std::min_element(w.begin(), w.end()), *std::max_element(w.begin(), w.end())});
+        }
+        EXPECT_EQ(std::max(*extremes.begin(), -1.0), -1.0);
+        EXPECT_EQ(*extremes.begin() == -1.0, limit[0] == -1.0);
+        EXPECT_EQ(std::min(*extremes.rbegin(), 1.0), 1.0);
+        EXPECT_EQ(*extremes.rbegin() == 1.0, limit[1] == 1.0);
+        const std::vector<double> before = net.all(false);
+        EXPECT_EQ(stderrReports([&] { net.valueEpisode(1.0); }), Messages{"Not implemented for NeuralNetwork!"});
+        EXPECT_EQ(net.all(false), before);
     }
-    EXPECT_EQ(*extremes.begin(), -1.0);
-    EXPECT_EQ(*extremes.rbegin(), 1.0);
-    const std::vector<double> before = net.all(false);
-    EXPECT_EQ(stderrReports([&] { net.valueEpisode(1.0); }), Messages{"Not implemented for NeuralNetwork!"});
-    EXPECT_EQ(net.all(false), before);
 }
 
 TEST(NeuralNetwork, UnusableConstructionsAreRefusedAndReportOnUse) {
