@@ -183,6 +183,12 @@ TEST(ActionLookupTable, ValuesOfSingleActionsAndIndicesOutsideTheBlock) {
     // An active index that leaves no whole block (a subclass set it) is no present state.
     q->activeIndex = 5;
     EXPECT_EQ(q->getActionValue(1), DBL_MAX);
+    // One action counted more than the blocks hold (a subclass raised
+    // ACTIONS): it has no value here, and the next state's first is not it.
+    q->activeIndex = 2;
+    q->ACTIONS = 3;
+    EXPECT_TRUE(reportsContain(stderrReports([&] { EXPECT_EQ(q->getActionValue(2), 0.0); }), {"actionIndex[2]"}));
+    q->ACTIONS = 2;
 }
 
 TEST(ActionLookupTable, RemovalAndLateActionsRefuseWhatTheTableCannotHold) {
