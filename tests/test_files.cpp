@@ -495,6 +495,8 @@ TEST(Files, AbsurdCountsAndLayoutsAreRefusedWithTheirReason) {
         {LOOKUP_V, "a State beyond an int index", V({{"w", INT_MIN, INT_MAX}}, tableBody(0, {1}, 1, {0.0})),
          "not addressable by an int index"},
         {LOOKUP_V, "an empty range", V({{"w", 2, 0}}, tableBody(0, {1}, 1, {0.0})), "no table on an empty range"},
+        {LOOKUP_V, "INT_MAX weights", V({{"w", 0, INT_MAX - 1}}, tableBody(0, {1}, INT_MAX, {})),
+         "more weights than the rest of the file holds"},
         {LOOKUP_Q, "blocks of two for three actions", Q(ONE_VAR, 3, tableBody(0, {2}, 6, w6)), "indexOffset[0] = 2"},
         {LOOKUP_Q, "blocks of three for two actions", Q(ONE_VAR, 2, tableBody(0, {3}, 9, w9)), "indexOffset[0] = 3"},
         {LOOKUP_Q, "no actions", Q(ONE_VAR, 0, tableBody(0, {0}, 0, {})), "weights per state = 0"},

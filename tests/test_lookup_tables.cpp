@@ -241,5 +241,10 @@ TEST(ActionLookupTable, CreatingAgainOrLoadingForgetsEveryIndexIntoTheOldTable) 
                   }).size(),
                   2u);
         EXPECT_EQ(q->weightVector(), Weights(load ? 6 : 400, 0.0));
+        // Indices a subclass recorded by hand are credited only inside the table.
+        q->episodeIndexHistorySet = {-1, 1, load ? 6 : 400};
+        q->valueEpisode(2.0);
+        EXPECT_EQ(q->getMaxWeight(), 2.0);
+        EXPECT_EQ(q->getAvgWeight(false), 2.0 / (load ? 6 : 400));
     }
 }
