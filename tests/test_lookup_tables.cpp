@@ -123,6 +123,11 @@ TEST(StateLookupTable, TracesAndUpdatesTouchNothingOutsideTheTable) {
                     v.accumulatingTraces(5.0);
                     v.storeState();
                 }).empty());
+    v.activeIndex = 10;  // one past the table, as a subclass might leave it
+    stderrReports([&] {
+        v.replacingTraces(5.0);
+        v.accumulatingTraces(5.0);
+    });
     EXPECT_EQ(v.eTracesMap, (TraceMap{{1, 1.5}}));
     EXPECT_EQ(v.storedActiveIndex, -1);
     EXPECT_TRUE(v.episodeIndexHistorySet.empty());
