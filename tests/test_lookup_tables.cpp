@@ -192,7 +192,12 @@ TEST(ActionLookupTable, ValuesOfSingleActionsAndIndicesOutsideTheBlock) {
     // ACTIONS): it has no value here, and the next state's first is not it.
     q->activeIndex = 2;
     q->ACTIONS = 3;
-    EXPECT_TRUE(reportsContain(stderrReports([&] { EXPECT_EQ(q->getActionValue(2), 0.0); }), {"actionIndex[2]"}));
+    EXPECT_TRUE(reportsContain(stderrReports([&] {
+                                   EXPECT_EQ(q->getActionValue(2), 0.0);
+                                   q->setAction(2, nullptr);
+                                   q->unregisterAction(2);
+                               }),
+                               {"actionIndex[2]", "actionIndex 2 out of bounds", "actionIndex 2 out of bounds"}));
     q->ACTIONS = 2;
 }
 
