@@ -199,17 +199,21 @@ Read saved(ValueFunction& vf, const std::string& path) {
 }
 
 // Whether a value function holds nothing to use: using it reports, or it
-// has no weight at all (a tile coding without groups). A load that fails in
-// the State block leaves a table or a tile coding its weights, on a State
-// that no longer fits them: using them reports.
-bool holdsNothing(ValueFunction& vf) {
-    bool none = false;
-    return !stderrReports([&] {
-        vf.setState();
-        ActionValueFunction* q = dynamic_cast<ActionValueFunction*>(&vf);
-        (void)(q != nullptr ? q->getActionValue(0) : dynamic_cast<StateValueFunction&>(vf).getStateValue());
-        none = vf.getMaxWeight() == -DBL_MAX;
-    }).empty() || none;
+// has no weight at all (a tile coding without groups); a table has nothing
+// to save either. A load that fails in the State block leaves a table or a
+// tile coding its weights, on a State that no longer fits them: using them
+// reports.
+bool holdsNothing(ValueFunction& vf, const std::string& path) {
+    bool none = false, saves = false;
+    const bool reports = !stderrReports([&] {
+                             vf.setState();
+                             ActionValueFunction* q = dynamic_cast<ActionValueFunction*>(&vf);
+                             (void)(q != nullptr ? q->getActionValue(0)
+                                                 : dynamic_cast<StateValueFunction&>(vf).getStateValue());
+                             none = vf.getMaxWeight() == -DBL_MAX;
+                         }).empty();
+    stderrReports([&] { saves = vf.save(path + ".unusable") == 0; });
+    return dynamic_cast<LookupTable*>(&vf) != nullptr ? reports && !saves : reports || none;
 }
 
 // A kind of file: the file of a full value, assembled from the format;
@@ -231,7 +235,7 @@ Kind kind(const char* name, std::function<VF*()> small, std::function<VF*()> ful
             r.result = reused->load(path);
             fresh.reset(new VF(path));
         });
-        r.nothing = holdsNothing(*reused) && holdsNothing(*fresh);
+        r.nothing = holdsNothing(*reused, path) && holdsNothing(*fresh, path);
         if (r.result != 0) return r;
         const Read again = saved(*fresh, path + ".fresh");
         EXPECT_EQ(saved(*reused, path + ".reused").saved, again.saved);

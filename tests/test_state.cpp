@@ -121,3 +121,23 @@ TEST(State, AStreamThatCannotBeWrittenOrReadFailsQuotingTheError) {
     EXPECT_EQ((std::vector<double>{unread->getMinValue(), unread->getMaxValue(), unread->getValue()}),
               std::vector<double>(3, 0.0));
 }
+
+// A State alone, as a stream holds it, whose last record ends in its bounds:
+// the load fails and leaves no variable (the value-function files cut there
+// fail later, in their bodies, whatever the State did).
+TEST(State, ARecordCutInItsBoundsFailsTheLoad) {
+    TempDir dir;
+    for (const bool ints : {true, false}) {
+        Bytes record;
+        ints ? putIntVar(record, "a", 0, 2) : putDoubleVar(record, "a", 0.0, 2.0);
+        for (const int missing : {1, ints ? 4 : 8, ints ? 5 : 9}) {
+            SCOPED_TRACE(std::string(ints ? "INT" : "DOUBLE") + " record short of " + std::to_string(missing));
+            const Stream in = input(dir, block(1, ints ? 1 : 2, Bytes(record.begin(), record.end() - missing)));
+            State s;
+            int result = 0;
+            EXPECT_FALSE(stderrReports([&] { result = s.load(in.get()); }).empty());
+            EXPECT_EQ(result, -1);
+            EXPECT_EQ(s.getNumberOfVariables(), 0u);
+        }
+    }
+}

@@ -469,7 +469,7 @@ TEST(ValueFunctions, RemovingAnActionShiftsTheLaterActionsDownAndForgetsTheOldLa
             vf->replacingTraces(1.0);
             vf->storeState();
             const AbstractAction* action = q.getAction(removed);
-            q.unregisterAction(removed);
+            EXPECT_TRUE(stderrReports([&] { q.unregisterAction(removed); }).empty());
             delete action;  // handed back
             EXPECT_FALSE(stderrReports([&] { vf->updateWeights(1.0, 1.0); }).empty());
             EXPECT_FALSE(stderrReports([&] { vf->valueEpisode(1.0); }).empty());
